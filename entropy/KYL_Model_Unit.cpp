@@ -1,0 +1,1 @@
+#include "entropy/KYL_Model_Unit.h"

@@ -1,0 +1,2 @@
+// The adaptive frequency models the range coder codes with.
+#pragma once

@@ -1,0 +1,133 @@
+#include "front/KYL_IO_Unit.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/KYL_Platform.h"
+
+namespace {
+
+constexpr std::size_t Parameters_Read = 6;
+constexpr int Option_Sweeps = 6;
+
+std::string Pad_Left(const std::string& text, int width) {
+    return text.size() >= std::size_t(width) ? text : std::string(std::size_t(width) - text.size(), ' ') + text;
+}
+
+// Inserts the locale's thousands separator into a run of digits, following
+// the locale's grouping rule.
+std::string Group_Digits(const std::string& digits) {
+    const std::lconv* conventions = std::localeconv();
+    const std::string separator = conventions->thousands_sep ? conventions->thousands_sep : "";
+    const char* rule = conventions->grouping ? conventions->grouping : "";
+    if (separator.empty()) return digits;
+    std::string groups;
+    std::size_t end = digits.size();
+    int group = *rule;
+    // A group size of 0 repeats the one before; CHAR_MAX ends the grouping.
+    while (group > 0 && group != CHAR_MAX && end > std::size_t(group)) {
+        groups = separator + digits.substr(end - std::size_t(group), std::size_t(group)) + groups;
+        end -= std::size_t(group);
+        if (rule[1] != 0) group = *++rule;
+    }
+    return digits.substr(0, end) + groups;
+}
+
+std::string Decimal_Point() {
+    const std::lconv* conventions = std::localeconv();
+    return conventions->decimal_point && conventions->decimal_point[0] ? conventions->decimal_point : ".";
+}
+
+}  // namespace
+
+std::string Lower_Case(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string Format_Count(double value, int width) {
+    if (!std::isfinite(value)) return Pad_Left("n/a", width);
+    const double rounded = std::round(value);
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.0f", std::fabs(rounded));
+    return Pad_Left((rounded < 0 ? "-" : "") + Group_Digits(digits), width);
+}
+
+std::string Format_Fixed(double value, int width) {
+    if (!std::isfinite(value)) return Pad_Left("n/a", width);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", std::fabs(value));
+    std::string number = text;
+    const std::size_t dot = number.find('.');
+    number = Group_Digits(number.substr(0, dot)) + Decimal_Point() + number.substr(dot + 1);
+    const bool negative = value < 0 && number.find_first_not_of("0.,") != std::string::npos;
+    return Pad_Left((negative ? "-" : "") + number, width);
+}
+
+void T_KYL_IO::Get_Parameters(T_Parameters& parameters) const {
+    parameters = T_Parameters{};
+    const std::size_t count = std::min(Arguments.size(), Parameters_Read);
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::string& typed = Arguments[index];
+        std::string parameter = Lower_Case(typed);
+        if (parameter.empty()) continue;
+        if (parameter[0] != '-') {
+            if (parameters.Input_Name.empty()) {
+                // The directory part keeps its typed case so that mixed-case
+                // folders can be reached; the name part matches any case.
+                const std::size_t slash = typed.find_last_of('/');
+                parameters.Input_Name = slash == std::string::npos
+                                            ? parameter
+                                            : typed.substr(0, slash + 1) + parameter.substr(slash + 1);
+            } else {
+                parameters.Output_Extension = parameter;
+            }
+            continue;
+        }
+        // An option group: each sweep tests the letter behind the dash for
+        // h, c, e, v and 1 in turn and removes it on a match, so letters are
+        // taken in any order, and an unknown letter blocks those behind it.
+        std::string group = parameter;
+        for (int sweep = 0; sweep < Option_Sweeps; ++sweep) {
+            for (const char letter : {'h', 'c', 'e', 'v', '1'}) {
+                if (group.size() < 2 || group[1] != letter) continue;
+                switch (letter) {
+                    case 'h': parameters.Help = true; break;
+                    case 'c': parameters.Compress = true; parameters.Output_Extension = "kyl"; break;
+                    case 'e': parameters.Expand = true; parameters.Output_Extension = "exp"; break;
+                    case 'v': parameters.Verbose = true; break;
+                    case '1': parameters.Transform = 1; break;
+                }
+                group = "-" + group.substr(2, 6);
+            }
+        }
+    }
+    if (!parameters.Help && !parameters.Compress && !parameters.Expand) parameters.Help = true;
+    parameters.Transform = 1;
+}
+
+void T_KYL_IO::Get_File_List(const std::string& pattern, std::vector<std::string>& list) const {
+    for (std::string& name : KYL_List_Files(pattern)) list.push_back(std::move(name));
+}
+
+std::int64_t T_KYL_IO::Get_File_Size(const std::string& name) const { return KYL_File_Size(name); }
+
+std::string Output_Name(const std::string& name, const std::string& extension) {
+    const std::size_t component = name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1;
+    const std::size_t dot = name.find_last_of('.');
+    std::string output;
+    if (dot != std::string::npos && dot >= component) {
+        const std::string ext = name.substr(dot);
+        const std::size_t first = name.find(ext, component);
+        output = name.substr(0, first + 1) + extension;
+    } else {
+        output = name + "." + extension;
+    }
+    if (output == name) output += "." + extension;
+    return output;
+}
