@@ -5,7 +5,7 @@
 #include <climits>
 #include <clocale>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 
 #include "platform/KYL_Platform.h"
 
@@ -37,6 +37,13 @@ std::string Group_Digits(const std::string& digits) {
     return digits.substr(0, end) + groups;
 }
 
+// The digits of `value` with `decimals` places and a '.', whatever the locale.
+std::string Plain_Digits(double value, int decimals) {
+    char text[400];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    return std::string(text, result.ptr);
+}
+
 std::string Decimal_Point() {
     const std::lconv* conventions = std::localeconv();
     return conventions->decimal_point && conventions->decimal_point[0] ? conventions->decimal_point : ".";
@@ -53,16 +60,12 @@ std::string Lower_Case(const std::string& text) {
 std::string Format_Count(double value, int width) {
     if (!std::isfinite(value)) return Pad_Left("n/a", width);
     const double rounded = std::round(value);
-    char digits[64];
-    std::snprintf(digits, sizeof digits, "%.0f", std::fabs(rounded));
-    return Pad_Left((rounded < 0 ? "-" : "") + Group_Digits(digits), width);
+    return Pad_Left((rounded < 0 ? "-" : "") + Group_Digits(Plain_Digits(std::fabs(rounded), 0)), width);
 }
 
 std::string Format_Fixed(double value, int width) {
     if (!std::isfinite(value)) return Pad_Left("n/a", width);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", std::fabs(value));
-    std::string number = text;
+    std::string number = Plain_Digits(std::fabs(value), 3);
     const std::size_t dot = number.find('.');
     number = Group_Digits(number.substr(0, dot)) + Decimal_Point() + number.substr(dot + 1);
     const bool negative = value < 0 && number.find_first_not_of("0.,") != std::string::npos;

@@ -1,0 +1,47 @@
+// Helpers shared by the tests: scratch folders, whole-file reads and writes,
+// and runs of the real kyl program.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kyl_test {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class T_Temp_Dir {
+public:
+    T_Temp_Dir();
+    ~T_Temp_Dir();
+    T_Temp_Dir(const T_Temp_Dir&) = delete;
+    T_Temp_Dir& operator=(const T_Temp_Dir&) = delete;
+    const std::filesystem::path& Path() const { return Root; }
+    std::string operator/(const std::string& name) const { return (Root / name).string(); }
+
+private:
+    std::filesystem::path Root;
+};
+
+std::vector<std::uint8_t> Read_File(const std::string& name);
+void Write_File(const std::string& name, const std::vector<std::uint8_t>& bytes);
+void Write_File(const std::string& name, const std::string& text);
+
+struct T_Run_Result {
+    int Exit_Status = -1;
+    std::string Output;  // everything the program printed
+};
+
+// Runs kyl in `directory` with the given parameters (each passed as one
+// word, unexpanded by any shell) under the C locale, or with the extra
+// environment variables given.
+T_Run_Result Run_KYL(const std::string& directory, const std::vector<std::string>& arguments,
+                     const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// Reproducible data of the kinds a compressor meets.
+std::vector<std::uint8_t> Random_Bytes(std::size_t count, std::uint32_t seed);
+std::vector<std::uint8_t> Text_Like_Bytes(std::size_t count, std::uint32_t seed);
+
+}  // namespace kyl_test
