@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds kyl and runs every test: the unit and command-line tests in a release
+# build, the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of each fuzzer.
+# KYL_QUICK=1 runs the release tests only.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+source "$top/scripts/setup.sh"
+kyl_require_packages cmake g++ make libgtest-dev
+
+jobs="$(nproc)"
+echo "== Release build and tests"
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+cmake --build "$top/build" -j"$jobs"
+ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
+
+[ "${KYL_QUICK:-0}" = 1 ] && exit 0
+
+echo "== Sanitizer build and tests"
+cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
+cmake --build "$top/build-sanitize" -j"$jobs"
+ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
+
+if [ -f "$top/fuzz/CMakeLists.txt" ]; then
+    echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-60} s per target"
+    kyl_require_packages clang libclang-rt-dev
+    "$top/fuzz/run.sh" "${KYL_FUZZ_SECONDS:-60}"
+fi
+echo "All tests passed."

@@ -1,0 +1,189 @@
+// The block container as expansion meets it: stored blocks, block boundaries,
+// damaged and truncated files, and platform failures at chosen points.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "KYL_Test_Support.h"
+#include "codec/KYL_CRC_Unit.h"
+#include "codec/KYL_MCP_Unit.h"
+#include "front/KYL_Batch.h"
+#include "platform/KYL_Platform.h"
+
+namespace {
+
+using namespace kyl_test;
+using T_Bytes = std::vector<std::uint8_t>;
+
+const std::string CRC_Message = "\r\nCRC is not valid. Program execution terminated!\r\n";
+
+std::uint32_t CRC_Of(const T_Bytes& bytes) {
+    return T_KYL_CRC32().Compute(bytes.data(), std::int32_t(bytes.size()));
+}
+
+// A block written raw behind a 6-byte header.
+T_Bytes Stored_Block(const T_Bytes& raw, std::uint32_t crc, std::uint8_t flags = 0x00) {
+    T_Bytes block = {6, flags, std::uint8_t(crc), std::uint8_t(crc >> 8), std::uint8_t(crc >> 16),
+                     std::uint8_t(crc >> 24)};
+    block.insert(block.end(), raw.begin(), raw.end());
+    return block;
+}
+
+T_Bytes Join(T_Bytes first, const T_Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The (header length, payload length) of every block of a compressed file.
+std::vector<std::pair<int, int>> Block_Layout(const T_Bytes& file) {
+    std::vector<std::pair<int, int>> blocks;
+    std::size_t at = 0;
+    while (at + 12 <= file.size()) {
+        const int payload = file[at + 9] | file[at + 10] << 8 | file[at + 11] << 16;
+        blocks.emplace_back(file[at], payload);
+        at += std::size_t(file[at]) + std::size_t(payload);
+    }
+    EXPECT_EQ(at, file.size());
+    return blocks;
+}
+
+class Container : public ::testing::Test {
+protected:
+    T_Run_Result Expand(const T_Bytes& compressed) {
+        Write_File(Dir / "in.kyl", compressed);
+        return Run_KYL(Dir.Path(), {"-e", "in.kyl"});
+    }
+    T_Temp_Dir Dir;
+};
+
+TEST_F(Container, Stored_Blocks_Expand_With_Their_CRC_Checked) {
+    const T_Bytes raw = Text_Like_Bytes(1000, 3);
+    ASSERT_EQ(Expand(Stored_Block(raw, CRC_Of(raw))).Exit_Status, 0);
+    EXPECT_EQ(Read_File(Dir / "in.exp"), raw);
+    // Flag bits 2 to 7 mean nothing and are ignored.
+    ASSERT_EQ(Expand(Stored_Block(raw, CRC_Of(raw), 0xFC)).Exit_Status, 0);
+    EXPECT_EQ(Read_File(Dir / "in.exp"), raw);
+}
+
+TEST_F(Container, A_CRC_Mismatch_Keeps_The_Blocks_Before_It_And_Stops_The_Batch) {
+    const T_Bytes first(Block_Size, 0x55);
+    const T_Bytes second = {'x', 'y', 'z'};
+    Write_File(Dir / "a.kyl", Join(Stored_Block(first, CRC_Of(first)), Stored_Block(second, CRC_Of(second) ^ 1)));
+    Write_File(Dir / "b.kyl", Stored_Block(second, CRC_Of(second)));
+    const T_Run_Result run = Run_KYL(Dir.Path(), {"-e", "*.kyl"});
+    EXPECT_EQ(run.Exit_Status, 2);
+    EXPECT_NE(run.Output.find(CRC_Message), std::string::npos);
+    EXPECT_EQ(run.Output.find("Number of files"), std::string::npos);
+    EXPECT_EQ(Read_File(Dir / "a.exp"), first);
+    EXPECT_FALSE(std::filesystem::exists(Dir / "b.exp"));
+}
+
+TEST_F(Container, Damaged_Headers_End_Like_A_CRC_Mismatch) {
+    const T_Bytes raw = {'a', 'b', 'c'};
+    const T_Bytes stored = Stored_Block(raw, CRC_Of(raw));
+    const std::vector<T_Bytes> damaged = {
+        {0x00, 0x01, 0x02},                                   // header length 0
+        {0x0C, 0x01, 0x43, 0xBE},                             // header cut short
+        {0x05, 0x01, 0x43, 0xBE, 0xB7, 0xE8, 0x01, 0x00},     // too short for a transformed block
+        {0x03, 0x00, 0x43, 0x61, 0x62},                       // too short for a stored block
+        {0x0C, 0x01, 0x43, 0xBE, 0xB7, 0xE8, 0x01, 0, 0, 0x0A, 0, 0},  // no payload at all
+        {stored.begin(), stored.begin() + 6},                 // a stored block without its bytes
+        Join(stored, {0x06}),                                 // a second block cut inside its header
+    };
+    for (const T_Bytes& file : damaged) {
+        const T_Run_Result run = Expand(file);
+        EXPECT_EQ(run.Exit_Status, 2) << "file of " << file.size() << " bytes";
+        EXPECT_NE(run.Output.find(CRC_Message), std::string::npos);
+    }
+}
+
+TEST_F(Container, Every_Truncation_Of_A_Compressed_File_Is_Reported) {
+    const T_Bytes original = Text_Like_Bytes(1000, 5);
+    Write_File(Dir / "t.txt", original);
+    ASSERT_EQ(Run_KYL(Dir.Path(), {"-c", "t.txt"}).Exit_Status, 0);
+    const T_Bytes compressed = Read_File(Dir / "t.kyl");
+    for (std::size_t length = 1; length < compressed.size(); ++length) {
+        const T_Run_Result run = Expand(T_Bytes(compressed.begin(), compressed.begin() + long(length)));
+        ASSERT_EQ(run.Exit_Status, 2) << "cut at " << length;
+    }
+    ASSERT_EQ(Expand(compressed).Exit_Status, 0);
+    EXPECT_EQ(Read_File(Dir / "in.exp"), original);
+}
+
+TEST_F(Container, Block_Boundaries_Fall_Every_Block_Size_Bytes) {
+    const T_Bytes full = Text_Like_Bytes(std::size_t(Block_Size) + 1, 9);
+    Write_File(Dir / "one.txt", T_Bytes(full.begin(), full.end() - 1));
+    Write_File(Dir / "two.txt", full);
+    ASSERT_EQ(Run_KYL(Dir.Path(), {"-c", "*.txt"}).Exit_Status, 0);
+    EXPECT_EQ(Block_Layout(Read_File(Dir / "one.kyl")).size(), 1u);
+    const auto two = Block_Layout(Read_File(Dir / "two.kyl"));
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].first, 12);
+    EXPECT_EQ(two[1].first, 12);
+    ASSERT_EQ(Run_KYL(Dir.Path(), {"-e", "*.kyl"}).Exit_Status, 0);
+    EXPECT_EQ(Read_File(Dir / "two.exp"), full);
+    EXPECT_EQ(Read_File(Dir / "one.exp").size(), std::size_t(Block_Size));
+}
+
+// Platform failures injected at chosen points, with the program run in this
+// process so that the platform layer's fault plan reaches it.
+class Injected_Failure : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Original = Text_Like_Bytes(200000, 11);
+        Write_File(Dir / "in.txt", Original);
+        T_Console_Capture capture;
+        ASSERT_EQ(capture.Run({"-c", Dir / "in.txt"}), 0);
+        Compressed = Read_File(Dir / "in.kyl");
+    }
+    void TearDown() override { KYL_Faults = T_KYL_Fault_Plan{}; }
+
+    struct T_Console_Capture {
+        std::ostringstream Text;
+        T_Console_Capture() { T_KYL_Console::Redirect(&Text); }
+        ~T_Console_Capture() { T_KYL_Console::Redirect(nullptr); }
+        int Run(const std::vector<std::string>& arguments) { return KYL_Run(arguments); }
+    };
+
+    // Runs with the fault plan armed and checks the run ended as a platform
+    // failure naming `file`, with the inputs unharmed.
+    void Expect_Platform_Failure(const std::vector<std::string>& arguments, const std::string& file) {
+        T_Console_Capture capture;
+        EXPECT_EQ(capture.Run(arguments), 1);
+        KYL_Faults = T_KYL_Fault_Plan{};
+        const std::string output = capture.Text.str();
+        EXPECT_NE(output.find("Error: cannot "), std::string::npos) << output;
+        EXPECT_NE(output.find("\"" + file + "\""), std::string::npos) << output;
+        EXPECT_EQ(output.find("Number of files"), std::string::npos);
+        EXPECT_EQ(Current_Controller, nullptr);
+        EXPECT_EQ(Read_File(Dir / "in.txt"), Original);
+        EXPECT_EQ(Read_File(Dir / "in.kyl"), Compressed);
+    }
+
+    T_Temp_Dir Dir;
+    T_Bytes Original;
+    T_Bytes Compressed;
+};
+
+TEST_F(Injected_Failure, A_Failed_Read_Is_Never_Taken_For_The_End_Of_File) {
+    for (const std::int64_t after : {0, 1000, 150000}) {
+        KYL_Faults.Read_Fails_After = after;
+        Expect_Platform_Failure({"-c", Dir / "in.txt", "out"}, Dir / "in.txt");
+        KYL_Faults.Read_Fails_After = after;
+        Expect_Platform_Failure({"-e", Dir / "in.kyl"}, Dir / "in.kyl");
+    }
+}
+
+TEST_F(Injected_Failure, A_Failed_Or_Short_Write_Is_An_Error) {
+    for (const std::int64_t after : {0, 5, 20000}) {
+        KYL_Faults.Write_Fails_After = after;
+        Expect_Platform_Failure({"-c", Dir / "in.txt", "out"}, Dir / "in.out");
+        KYL_Faults.Write_Short_After = after;
+        Expect_Platform_Failure({"-c", Dir / "in.txt", "out"}, Dir / "in.out");
+        KYL_Faults.Write_Short_After = after;
+        Expect_Platform_Failure({"-e", Dir / "in.kyl"}, Dir / "in.exp");
+    }
+}
+
+}  // namespace
