@@ -5,7 +5,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/scripts/setup.sh"
 kyl_require_packages cmake g++ make
 
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j"$(nproc)" --target kyl
 
 work="$(mktemp -d)"
