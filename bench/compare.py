@@ -169,6 +169,7 @@ def check_digests(checksums, digests):
     """Writes the digests to checksums, or compares them with it when it
     exists. Returns the names whose output differs or is not listed."""
     if not os.path.exists(checksums):
+        os.makedirs(os.path.dirname(os.path.abspath(checksums)), exist_ok=True)
         with open(checksums, "w") as f:
             f.writelines(f"{digest}  {name}\n" for name, digest in digests.items())
         print(f"\nwrote the SHA-256 of kyl's outputs to {checksums}", file=sys.stderr)
