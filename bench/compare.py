@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Compare kyl with bzip2 -9, xz -6 and zstd -19 on whole files.
+
+    compare.py [--runs N] [--kyl PATH] [--tools kyl,bzip2,xz,zstd]
+               [--checksums FILE] FILE...
+
+Every file is copied into a scratch folder in /tmp, so that reads come from
+the page cache, then compressed and expanded N times by every tool, output
+to files. Every round trip is checked byte for byte. The Markdown table on
+standard output gives per file and in total: bits per byte, compression and
+expansion speed in MB/s (10^6 bytes; median of the runs; the total is all
+bytes over the sum of the medians) and peak resident memory in MB (maximum
+over the runs, from /usr/bin/time). xz and zstd run on one thread, as kyl
+does. Progress goes to standard error.
+
+--checksums FILE records the SHA-256 of kyl's compressed output of every
+file in FILE, or, when FILE exists, checks them against it: a changed output
+names the file and makes the exit status 3. A failed round trip or tool
+gives exit status 1.
+"""
+import argparse
+import filecmp
+import hashlib
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+TIME = "/usr/bin/time"
+# name: (label, compress command, expand command, suffix of the compressed file)
+OTHERS = {
+    "bzip2": ("bzip2 -9", ["bzip2", "-9", "-c"], ["bzip2", "-d", "-c"], ".bz2"),
+    "xz": ("xz -6", ["xz", "-6", "-T1", "-c"], ["xz", "-d", "-T1", "-c"], ".xz"),
+    "zstd": ("zstd -19", ["zstd", "-19", "-T1", "-q", "-c"], ["zstd", "-d", "-q", "-c"], ".zst"),
+}
+PACKAGES = {"bzip2": "bzip2", "xz": "xz-utils", "zstd": "zstd", TIME: "time"}
+
+
+class Failure(Exception):
+    pass
+
+
+def install_missing(tools):
+    """Installs the Debian packages of missing tools with apt-get."""
+    missing = [PACKAGES[t] for t in [TIME] + [t for t in tools if t in OTHERS]
+               if shutil.which(t) is None]
+    if not missing:
+        return
+    print(f"installing {' '.join(missing)}", file=sys.stderr)
+    sudo = [] if os.geteuid() == 0 else ["sudo"]
+    subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True)
+    subprocess.run(sudo + ["apt-get", "install", "-y", "-qq"] + missing, check=True,
+                   env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+
+
+def timed(command, cwd, stdin_path=None, stdout_path=None):
+    """Runs command under /usr/bin/time; returns (seconds, peak RSS in MB)."""
+    rss_file = os.path.join(cwd, ".rss")
+    stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
+    stdout = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+    try:
+        start = time.perf_counter()
+        done = subprocess.run([TIME, "-f", "%M", "-o", rss_file] + command, cwd=cwd,
+                              stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+        seconds = time.perf_counter() - start
+    finally:
+        for stream in (stdin, stdout):
+            if stream is not subprocess.DEVNULL:
+                stream.close()
+    if done.returncode != 0:
+        raise Failure(f"{' '.join(command)} exited with {done.returncode}: "
+                      f"{done.stderr.decode(errors='replace').strip()[-300:]}")
+    with open(rss_file) as f:
+        kib = int(f.read().split()[-1])
+    return seconds, kib * 1024 / 1e6
+
+
+def round_trip(tool, kyl, scratch):
+    """Compresses and expands scratch/data once with tool. Returns
+    (compressed path, compress seconds, compress MB, expand seconds, expand MB)."""
+    if tool == "kyl":
+        packed, unpacked = "data.kyl", "data.exp"
+        compress = ([kyl, "-c", "data"], None, None)
+        expand = ([kyl, "-e", packed], None, None)
+    else:
+        _, c_args, e_args, suffix = OTHERS[tool]
+        packed, unpacked = "data" + suffix, "data.out"
+        compress = (c_args, os.path.join(scratch, "data"), os.path.join(scratch, packed))
+        expand = (e_args, os.path.join(scratch, packed), os.path.join(scratch, unpacked))
+    for name in (packed, unpacked):  # so that a stale output can never pass
+        if os.path.exists(os.path.join(scratch, name)):
+            os.remove(os.path.join(scratch, name))
+    c_seconds, c_rss = timed(compress[0], scratch, *compress[1:])
+    e_seconds, e_rss = timed(expand[0], scratch, *expand[1:])
+    if not filecmp.cmp(os.path.join(scratch, "data"), os.path.join(scratch, unpacked), shallow=False):
+        raise Failure(f"{tool}: the round trip changed the bytes")
+    os.remove(os.path.join(scratch, unpacked))
+    return os.path.join(scratch, packed), c_seconds, c_rss, e_seconds, e_rss
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.file_digest(f, "sha256").hexdigest()
+
+
+def measure(path, tools, kyl, runs, scratch):
+    """Returns {tool: result} for one file and the SHA-256 of kyl's output."""
+    shutil.copyfile(path, os.path.join(scratch, "data"))
+    size = os.path.getsize(path)
+    results, kyl_digest = {}, None
+    for tool in tools:
+        c_times, e_times, c_rss, e_rss = [], [], 0.0, 0.0
+        for _ in range(runs):
+            packed, c_s, c_mb, e_s, e_mb = round_trip(tool, kyl, scratch)
+            c_times.append(c_s)
+            e_times.append(e_s)
+            c_rss, e_rss = max(c_rss, c_mb), max(e_rss, e_mb)
+            if tool == "kyl":
+                digest = sha256(packed)
+                if kyl_digest not in (None, digest):
+                    raise Failure("kyl: two runs gave different compressed bytes")
+                kyl_digest = digest
+        results[tool] = {"size": size, "packed": os.path.getsize(packed),
+                         "c_time": statistics.median(c_times), "e_time": statistics.median(e_times),
+                         "c_rss": c_rss, "e_rss": e_rss}
+        os.remove(packed)
+        print(f"  {tool}: {results[tool]['packed']:,} bytes", file=sys.stderr)
+    os.remove(os.path.join(scratch, "data"))
+    return results, kyl_digest
+
+
+def total(per_file, tool):
+    rows = [r[tool] for r in per_file.values()]
+    return {"size": sum(r["size"] for r in rows), "packed": sum(r["packed"] for r in rows),
+            "c_time": sum(r["c_time"] for r in rows), "e_time": sum(r["e_time"] for r in rows),
+            "c_rss": max(r["c_rss"] for r in rows), "e_rss": max(r["e_rss"] for r in rows)}
+
+
+def speed(r, key):
+    return r["size"] / 1e6 / r[key] if r[key] > 0 else float("inf")
+
+
+def print_table(per_file, tools):
+    label = {t: OTHERS[t][0] if t in OTHERS else t for t in tools}
+    print("| file | MB | tool | bits/byte | compress MB/s | expand MB/s "
+          "| compress RSS MB | expand RSS MB |")
+    print("|---|--:|---|--:|--:|--:|--:|--:|")
+    rows = list(per_file.items()) + [("**total**", {t: total(per_file, t) for t in tools})]
+    for name, results in rows:
+        for tool in tools:
+            r = results[tool]
+            bpb = 8 * r["packed"] / r["size"] if r["size"] else 0.0
+            print(f"| {name} | {r['size'] / 1e6:.2f} | {label[tool]} | {bpb:.3f} "
+                  f"| {speed(r, 'c_time'):.2f} | {speed(r, 'e_time'):.2f} "
+                  f"| {r['c_rss']:.1f} | {r['e_rss']:.1f} |")
+    if "kyl" in tools and "bzip2" in tools:
+        print("\nkyl speed / bzip2 -9 speed (above 1: kyl is faster)\n")
+        print("| file | compress | expand |")
+        print("|---|--:|--:|")
+        for name, results in rows:
+            k, b = results["kyl"], results["bzip2"]
+            print(f"| {name} | {b['c_time'] / k['c_time']:.2f} | {b['e_time'] / k['e_time']:.2f} |")
+
+
+def check_digests(checksums, digests):
+    """Writes the digests to checksums, or compares them with it when it
+    exists. Returns the names whose output differs or is not listed."""
+    if not os.path.exists(checksums):
+        os.makedirs(os.path.dirname(os.path.abspath(checksums)), exist_ok=True)
+        with open(checksums, "w") as f:
+            f.writelines(f"{digest}  {name}\n" for name, digest in digests.items())
+        print(f"\nwrote the SHA-256 of kyl's outputs to {checksums}", file=sys.stderr)
+        return []
+    with open(checksums) as f:
+        recorded = dict(reversed(line.rstrip("\n").split("  ", 1)) for line in f if line.strip())
+    changed = []
+    for name, digest in digests.items():
+        if recorded.get(name) != digest:
+            why = "not listed" if name not in recorded else "compressed bytes changed"
+            print(f"checksum mismatch: {name}: {why}", file=sys.stderr)
+            changed.append(name)
+    if not changed:
+        print(f"\nkyl's outputs match {checksums}", file=sys.stderr)
+    return changed
+
+
+def default_kyl():
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "kyl")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("--runs", type=int, default=3, help="runs per file and tool (default 3)")
+    parser.add_argument("--kyl", default=default_kyl(), help="the kyl program (default build/kyl)")
+    parser.add_argument("--tools", default="kyl,bzip2,xz,zstd", help="comma-separated tools")
+    parser.add_argument("--checksums", metavar="FILE",
+                        help="record, or check against, the SHA-256 of kyl's outputs")
+    args = parser.parse_args()
+    tools = args.tools.split(",")
+    unknown = [t for t in tools if t != "kyl" and t not in OTHERS]
+    if unknown or args.runs < 1:
+        parser.error(f"unknown tool {unknown[0]}" if unknown else "--runs must be at least 1")
+    if args.checksums and "kyl" not in tools:
+        parser.error("--checksums needs kyl among the tools")
+    names = [os.path.basename(f) for f in args.files]
+    if len(set(names)) != len(names):
+        parser.error("two files have the same name")
+    kyl = os.path.abspath(args.kyl)
+    if "kyl" in tools and not os.access(kyl, os.X_OK):
+        parser.error(f"no kyl program at {kyl} (build it, or give --kyl)")
+    install_missing(tools)
+
+    per_file, digests = {}, {}
+    try:
+        with tempfile.TemporaryDirectory(prefix="kyl-compare-", dir="/tmp") as scratch:
+            for path, name in zip(args.files, names):
+                print(f"{name}:", file=sys.stderr)
+                per_file[name], digests[name] = measure(path, tools, kyl, args.runs, scratch)
+    except Failure as failure:
+        sys.exit(f"{name}: {failure}")
+    print(f"{args.runs} run(s) per file and tool; kyl is {kyl}\n")
+    print_table(per_file, tools)
+    if args.checksums and check_digests(args.checksums, digests):
+        sys.exit(3)
+
+
+if __name__ == "__main__":
+    main()
