@@ -1,23 +1,469 @@
 #include "entropy/KYL_Coder_Unit.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cassert>
 
 #include "codec/KYL_MCP_Unit.h"
 
-// Placeholder until the block coder lands: the payload is the ranks as they are.
+// ======================================================= T_KYL_Range_Coder
+
+namespace {
+
+constexpr std::uint32_t Start_Range = 0x80000000;    // the encoder's first window
+constexpr std::uint32_t Bottom_Range = 0x800000;     // normalise while Range <= this
+constexpr int Top_Shift = 23;                        // Low >> 23: the window's top byte
+constexpr std::uint32_t Carry_Free_Below = 0x7F800000;  // top byte below 0xFF
+constexpr std::uint32_t Window_Mask = 0x7FFFFFFF;
+constexpr std::uint32_t Carry_Bit = 0x80000000;
+constexpr std::uint32_t Decoder_Start_Range = 0x80;
+constexpr std::int32_t Full_Tail = 0x7FFFFF;
+
+}  // namespace
+
+inline void T_KYL_Range_Coder::Write_Byte(std::uint8_t value) {
+    if (Write_Pos < Write_Limit) Write_Buffer[Write_Pos] = value;
+    ++Write_Pos;
+}
+
+inline std::uint8_t T_KYL_Range_Coder::Read_Byte() {
+    const std::uint8_t value = Read_Pos < Read_Limit ? Read_Buffer[Read_Pos] : 0;
+    ++Read_Pos;
+    return value;
+}
+
+void T_KYL_Range_Coder::Start_Encoding(std::uint8_t* buffer, std::int32_t position, std::int32_t limit) {
+    Write_Buffer = buffer;
+    Write_Pos = position;
+    Write_Limit = limit;
+    Low = 0;
+    Range = Start_Range;
+    Cache = 0;
+    Pending = 0;
+}
+
+// Settles the window's top byte while the range is narrow.  A top byte below
+// 0xFF can no longer receive a carry, so Cache and the 0xFF bytes held behind
+// it are final; a carry in bit 31 turns them into Cache + 1 and zeros; a top
+// byte of 0xFF joins the held-back bytes.
+inline void T_KYL_Range_Coder::Normalize_Encoder() {
+    while (Range <= Bottom_Range) {
+        if (Low < Carry_Free_Below) {
+            Write_Byte(Cache);
+            for (; Pending > 0; --Pending) Write_Byte(0xFF);
+            Cache = std::uint8_t(Low >> Top_Shift);
+        } else if (Low & Carry_Bit) {
+            Write_Byte(std::uint8_t(Cache + 1));
+            for (; Pending > 0; --Pending) Write_Byte(0x00);
+            Cache = std::uint8_t(Low >> Top_Shift);
+        } else {
+            ++Pending;
+        }
+        Range <<= 8;
+        Low = (Low << 8) & Window_Mask;
+    }
+}
+
+// Narrows the interval to the slice of `position`.  The top position also
+// takes the remainder that the truncating division leaves.
+inline void T_KYL_Range_Coder::Encode_Position(const T_KYL_Model& model, std::int32_t position) {
+    Normalize_Encoder();
+    const std::uint32_t total = std::uint32_t(model.Cum_Freq[0]);
+    const std::uint32_t r = Range / total;
+    const std::uint32_t below = std::uint32_t(model.Cum_Freq[position]);
+    const std::uint32_t above = std::uint32_t(model.Cum_Freq[position - 1]);
+    Low += r * below;
+    if (above < total)
+        Range = r * (above - below);
+    else
+        Range -= r * below;
+}
+
+void T_KYL_Range_Coder::Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol) {
+    const std::int32_t position = model.Symbol_To_Pos[symbol];
+    Encode_Position(model, position);
+    model.Update(position);
+}
+
+void T_KYL_Range_Coder::Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol) {
+    const std::int32_t position = model.Symbol_To_Pos[symbol];
+    Encode_Position(model, position);
+    model.Count(position);
+}
+
+// The last byte v makes the code value v * 2^23 followed by the bits of the
+// bytes after the section: strictly above Low and at most 2^23 above it, so
+// inside the final interval as long as those bits stay below the margin.
+std::int32_t T_KYL_Range_Coder::Finish_Encoding() {
+    Normalize_Encoder();
+    const std::uint32_t v = (Low >> Top_Shift) + 1;
+    const std::int64_t margin = std::int64_t(Low) + Range - 1 - (std::int64_t(v) << Top_Shift);
+    Last_Tail_Margin = std::int32_t(std::min<std::int64_t>(margin, Full_Tail));
+    if (v > 0xFF) {
+        Write_Byte(std::uint8_t(Cache + 1));
+        for (; Pending > 0; --Pending) Write_Byte(0x00);
+    } else {
+        Write_Byte(Cache);
+        for (; Pending > 0; --Pending) Write_Byte(0xFF);
+    }
+    Pending = 0;
+    Write_Byte(std::uint8_t(v));
+    return Write_Pos;
+}
+
+// The byte at `position` is the encoder's initial Cache, always 0x00.  The
+// window starts with the top 7 bits of the next byte; the first
+// normalisation brings it to 31 bits and Range to 2^31, the encoder's start.
+void T_KYL_Range_Coder::Start_Decoding(const std::uint8_t* buffer, std::int32_t position, std::int32_t limit) {
+    Read_Buffer = buffer;
+    Read_Limit = limit;
+    Read_Pos = position + 1;
+    Cache = Read_Byte();
+    Low = Cache >> 1;
+    Range = Decoder_Start_Range;
+}
+
+// The window is one bit behind the byte stream: each shift takes the lowest
+// bit of the previous byte and the top 7 bits of the next one.
+inline void T_KYL_Range_Coder::Normalize_Decoder() {
+    while (Range <= Bottom_Range) {
+        Low = (Low << 8) | ((std::uint32_t(Cache) << 7) & 0xFF);
+        Cache = Read_Byte();
+        Low |= std::uint32_t(Cache >> 1);
+        Range <<= 8;
+    }
+}
+
+// Finds the position whose slice holds the code value and narrows to it.  On
+// damaged input the value may lie outside every slice; clamping t and the
+// zero at Cum_Freq[n] still end the search at a valid position.
+inline std::int32_t T_KYL_Range_Coder::Decode_Position(const T_KYL_Model& model) {
+    Normalize_Decoder();
+    const std::uint32_t total = std::uint32_t(model.Cum_Freq[0]);
+    const std::uint32_t r = Range / total;
+    std::uint32_t t = Low / r;
+    if (t >= total) t = total - 1;
+    std::int32_t position = 1;
+    while (std::uint32_t(model.Cum_Freq[position]) > t) ++position;
+    const std::uint32_t below = std::uint32_t(model.Cum_Freq[position]);
+    const std::uint32_t above = std::uint32_t(model.Cum_Freq[position - 1]);
+    Low -= r * below;
+    if (above < total)
+        Range = r * (above - below);
+    else
+        Range -= r * below;
+    return position;
+}
+
+std::int32_t T_KYL_Range_Coder::Decode_Model_Symbol(T_KYL_Model& model) {
+    const std::int32_t position = Decode_Position(model);
+    const std::int32_t symbol = model.Pos_To_Symbol[position];
+    model.Update(position);
+    return symbol;
+}
+
+std::int32_t T_KYL_Range_Coder::Decode_Plain_Symbol(T_KYL_Model& model) {
+    const std::int32_t position = Decode_Position(model);
+    const std::int32_t symbol = model.Pos_To_Symbol[position];
+    model.Count(position);
+    return symbol;
+}
+
+// The window reaches three bytes past the encoder's last byte.
+std::int32_t T_KYL_Range_Coder::Finish_Decoding() {
+    Normalize_Decoder();
+    return Read_Pos - 3;
+}
+
+// ============================================================= T_KYL_Coder
+
+namespace {
+
+constexpr std::int32_t End_Symbol = 256;
+constexpr std::int32_t Block_Alphabet = 257;
+constexpr std::int32_t Byte_Alphabet = 256;
+constexpr std::int32_t Highest_Class = Class_Count - 1;
+// Classes up to this one are coded whole with their own model; above it the
+// top three bits go to Mantissa_Model_3 and the rest bit by bit.
+constexpr std::int32_t Whole_Mantissa_Classes = 3;
+
+static_assert(Read_Ahead == 0x550000, "Payload_Capacity defaults to Read_Ahead");
+static_assert(Read_Ahead + 3 <= Block_Buffer_Capacity, "the zeros stored after a payload stay in the buffer");
+static_assert(Read_Ahead < (1 << 24), "a payload length fits its three header bytes");
+
+// The 23 bits that the three bytes at `end` add below a section's last byte;
+// bytes from `payload_end` on are the zeros that Decode stores there.
+std::int32_t Tail_Bits(const std::uint8_t* buffer, std::int32_t end, std::int32_t payload_end) {
+    auto byte_at = [&](std::int32_t i) { return i < payload_end ? std::int32_t(buffer[i]) : 0; };
+    return (byte_at(end) << 15) | (byte_at(end + 1) << 7) | (byte_at(end + 2) >> 1);
+}
+
+// Releases the per-block symbol model on every exit from a symbol section.
+struct T_Block_Model_Guard {
+    std::unique_ptr<T_KYL_Symbol_Model>& Model;
+    ~T_Block_Model_Guard() { Model.reset(); }
+};
+
+void Push_Byte(T_Buffer& header, std::int32_t value) { header.Data[header.Len++] = std::uint8_t(value); }
+std::int32_t Pop_Byte(T_Buffer& header) { return header.Data[--header.Len]; }
+
+}  // namespace
+
+T_KYL_Coder::T_KYL_Coder()
+    : Range_Coder(std::make_unique<T_KYL_Range_Coder>()),
+      Byte_Model(std::make_unique<T_KYL_Symbol_Model>(Byte_Alphabet)),
+      Bit_Model(std::make_unique<T_KYL_Mantissa_Model>()),
+      Mantissa_Model_1(std::make_unique<T_KYL_Mantissa_Model_1>()),
+      Mantissa_Model_2(std::make_unique<T_KYL_Mantissa_Model_2>()),
+      Mantissa_Model_3(std::make_unique<T_KYL_Mantissa_Model_3>()) {}
+
+T_KYL_Coder::~T_KYL_Coder() = default;
+
+// ------------------------------------------------------- put and get steps
+
+// Every model of a symbol model is a plain T_KYL_Model, so the steps skip
+// the virtual update.
+inline void T_KYL_Coder::Put_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model,
+                                   std::int32_t value) {
+    const T_KYL_Symbol_Model::T_Split split = model.Split_Symbol(value);
+    coder.Encode_Plain_Symbol(*split.First_Model, split.First_Symbol);
+    if (split.Group_Model) coder.Encode_Plain_Symbol(*split.Group_Model, split.Group);
+    if (split.Sub_Model) coder.Encode_Plain_Symbol(*split.Sub_Model, split.Offset);
+}
+
+inline std::int32_t T_KYL_Coder::Get_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model) {
+    const std::int32_t first = coder.Decode_Plain_Symbol(*model.First_Model);
+    if (first != T_KYL_Symbol_Model::Escape) return first;
+    const std::int32_t group = coder.Decode_Plain_Symbol(*model.Group_Model);
+    T_KYL_Model& sub_model = model.Sub_Model(group);
+    const std::int32_t offset = sub_model.Symbol_Count > 1 ? coder.Decode_Plain_Symbol(sub_model) : 0;
+    return T_KYL_Symbol_Model::Join_Symbol(group, offset);
+}
+
+void T_KYL_Coder::Put_Byte(std::int32_t value) { Put_Value(*Range_Coder, *Byte_Model, value); }
+std::int32_t T_KYL_Coder::Get_Byte() { return Get_Value(*Range_Coder, *Byte_Model); }
+void T_KYL_Coder::Put_Symbol(std::int32_t value) { Put_Value(*Range_Coder, *Block_Model, value); }
+std::int32_t T_KYL_Coder::Get_Symbol() { return Get_Value(*Range_Coder, *Block_Model); }
+void T_KYL_Coder::Put_Bit(std::int32_t bit) { Range_Coder->Encode_Plain_Symbol(*Bit_Model->Model, bit); }
+std::int32_t T_KYL_Coder::Get_Bit() { return Range_Coder->Decode_Plain_Symbol(*Bit_Model->Model); }
+void T_KYL_Coder::Put_Mantissa_1(std::int32_t value) {
+    Range_Coder->Encode_Plain_Symbol(*Mantissa_Model_1->Model, value);
+}
+std::int32_t T_KYL_Coder::Get_Mantissa_1() { return Range_Coder->Decode_Plain_Symbol(*Mantissa_Model_1->Model); }
+void T_KYL_Coder::Put_Mantissa_2(std::int32_t value) {
+    Range_Coder->Encode_Plain_Symbol(*Mantissa_Model_2->Model, value);
+}
+std::int32_t T_KYL_Coder::Get_Mantissa_2() { return Range_Coder->Decode_Plain_Symbol(*Mantissa_Model_2->Model); }
+// The class-3 model is a context model: its update goes through the virtual call.
+void T_KYL_Coder::Put_Mantissa_3(std::int32_t value) {
+    Range_Coder->Encode_Model_Symbol(*Mantissa_Model_3->Model, value);
+}
+std::int32_t T_KYL_Coder::Get_Mantissa_3() { return Range_Coder->Decode_Model_Symbol(*Mantissa_Model_3->Model); }
+
+// A mantissa of class e has e bits.  Classes 1 to 3 are coded whole; higher
+// classes code their top three bits, then the rest one by one, highest first.
+void T_KYL_Coder::Put_Mantissa(std::int32_t exponent_class, std::uint32_t mantissa) {
+    switch (exponent_class) {
+        case 1: Put_Mantissa_1(std::int32_t(mantissa)); return;
+        case 2: Put_Mantissa_2(std::int32_t(mantissa)); return;
+        case 3: Put_Mantissa_3(std::int32_t(mantissa)); return;
+        default: break;
+    }
+    const std::int32_t low_bits = exponent_class - Whole_Mantissa_Classes;
+    Put_Mantissa_3(std::int32_t(mantissa >> low_bits));
+    for (std::int32_t k = low_bits - 1; k >= 0; --k) Put_Bit(std::int32_t((mantissa >> k) & 1));
+}
+
+std::uint32_t T_KYL_Coder::Get_Mantissa(std::int32_t exponent_class) {
+    switch (exponent_class) {
+        case 1: return std::uint32_t(Get_Mantissa_1());
+        case 2: return std::uint32_t(Get_Mantissa_2());
+        case 3: return std::uint32_t(Get_Mantissa_3());
+        default: break;
+    }
+    std::uint32_t mantissa = std::uint32_t(Get_Mantissa_3());
+    for (std::int32_t k = exponent_class - Whole_Mantissa_Classes; k > 0; --k)
+        mantissa = 2 * mantissa + std::uint32_t(Get_Bit());
+    return mantissa;
+}
+
+// ----------------------------------------------------------------- encoder
+
+// The class counts, high byte first, for the classes 0..n, where n is the
+// highest class that occurs (0 when none does).
+void T_KYL_Coder::Encode_Counts(T_Block_Data& data, std::int32_t limit) {
+    const std::int32_t* counts = data.Tables->Run_Class_Count;
+    std::int32_t highest = Highest_Class;
+    while (highest > 0 && counts[highest] == 0) --highest;
+    Byte_Model->Reset();
+    Range_Coder->Start_Encoding(data.Target->Data, data.Target->Len, limit);
+    Put_Byte(highest);
+    for (std::int32_t e = 0; e <= highest; ++e) {
+        Put_Byte((counts[e] >> 16) & 0xFF);
+        Put_Byte((counts[e] >> 8) & 0xFF);
+        Put_Byte(counts[e] & 0xFF);
+    }
+    data.Target->Len = Range_Coder->Finish_Encoding();
+}
+
+void T_KYL_Coder::Encode_Mantissas(T_Block_Data& data, std::int32_t limit) {
+    const T_Block_Tables& tables = *data.Tables;
+    Bit_Model->Reset();
+    Mantissa_Model_1->Reset();
+    Mantissa_Model_2->Reset();
+    Mantissa_Model_3->Reset();
+    Range_Coder->Start_Encoding(data.Target->Data, data.Target->Len, limit);
+    for (std::int32_t e = 1; e <= Highest_Class; ++e) {
+        const std::uint32_t* group = data.Work_Array + tables.Run_Class_Start[e];
+        for (std::int32_t i = 0; i < tables.Run_Class_Count[e]; ++i) Put_Mantissa(e, group[i]);
+    }
+    data.Target->Len = Range_Coder->Finish_Encoding();
+}
+
+void T_KYL_Coder::Encode_Symbols(T_Block_Data& data, std::int32_t limit) {
+    Block_Model = std::make_unique<T_KYL_Symbol_Model>(Block_Alphabet);
+    T_Block_Model_Guard guard{Block_Model};
+    Block_Model->Reset();
+    T_KYL_Range_Coder& coder = *Range_Coder;
+    const T_KYL_Symbol_Model& model = *Block_Model;
+    const std::uint8_t* ranks = data.Source->Data;
+    const std::int32_t rank_count = data.Source->Len;
+    coder.Start_Encoding(data.Target->Data, data.Target->Len, limit);
+    for (std::int32_t i = 0; i < rank_count; ++i) Put_Value(coder, model, ranks[i]);
+    Put_Value(coder, model, End_Symbol);
+    data.Target->Len = coder.Finish_Encoding();
+}
+
 bool T_KYL_Coder::Encode(T_Block_Data& data) {
-    std::memcpy(data.Target->Data, data.Source->Data, data.Source->Len);
-    data.Target->Len = data.Source->Len;
-    const std::int32_t p = data.Target->Len;
-    for (int shift = 0; shift < 24; shift += 8) data.Header->Data[data.Header->Len++] = std::uint8_t(p >> shift);
+    T_Block_Tables& tables = *data.Tables;
+    T_Buffer& target = *data.Target;
+    const std::int32_t limit = std::min(Payload_Capacity, Block_Buffer_Capacity);
+    target.Len = 0;
+
+    // Count the classes, then group the mantissas by class (a stable
+    // counting sort into Work_Array) and restore the group starts.
+    std::fill(std::begin(tables.Run_Class_Count), std::end(tables.Run_Class_Count), 0);
+    const std::int32_t* runs = tables.Run_Array;
+    for (std::int32_t i = 0; i < tables.Run_Count; ++i) {
+        const std::int32_t e = T_KYL_MCP::Log2_Floor(runs[i]);
+        assert(e <= Highest_Class);
+        ++tables.Run_Class_Count[e];
+    }
+    auto set_group_starts = [&tables] {
+        tables.Run_Class_Start[0] = 0;
+        for (std::int32_t e = 1; e < Class_Count; ++e)
+            tables.Run_Class_Start[e] = tables.Run_Class_Start[e - 1] + tables.Run_Class_Count[e - 1];
+    };
+    set_group_starts();
+    for (std::int32_t i = 0; i < tables.Run_Count; ++i) {
+        const std::int32_t x = runs[i];
+        if (x <= 0) continue;  // a 0 would count in class 0, which has no mantissa
+        const std::int32_t e = T_KYL_MCP::Log2_Floor(x);
+        data.Work_Array[tables.Run_Class_Start[e]++] = std::uint32_t(x) + 1 - (std::uint32_t(1) << e);
+    }
+    set_group_starts();
+
+    // The decoder looks three bytes past each section; the next section must
+    // not push its code value out of the section's final interval.
+    Encode_Counts(data, limit);
+    const std::int32_t counts_end = target.Len;
+    const std::int32_t counts_margin = Range_Coder->Tail_Margin();
+    if (target.Len > limit) return false;
+    Encode_Mantissas(data, limit);
+    const std::int32_t mantissas_end = target.Len;
+    const std::int32_t mantissas_margin = Range_Coder->Tail_Margin();
+    if (target.Len > limit) return false;
+    Encode_Symbols(data, limit);
+    if (target.Len > limit) return false;
+    // The symbol section is followed by the zeros that Decode stores.
+    if (Tail_Bits(target.Data, counts_end, target.Len) > counts_margin) return false;
+    if (Tail_Bits(target.Data, mantissas_end, target.Len) > mantissas_margin) return false;
+
+    T_Buffer& header = *data.Header;
+    Push_Byte(header, target.Len & 0xFF);
+    Push_Byte(header, (target.Len >> 8) & 0xFF);
+    Push_Byte(header, (target.Len >> 16) & 0xFF);
     return true;
 }
 
+// ----------------------------------------------------------------- decoder
+
+void T_KYL_Coder::Decode_Counts(T_Block_Data& data, std::int32_t limit) {
+    T_Block_Tables& tables = *data.Tables;
+    T_Buffer& source = *data.Source;
+    Byte_Model->Reset();
+    Range_Coder->Start_Decoding(source.Data, source.Len, limit);
+    std::fill(std::begin(tables.Run_Class_Count), std::end(tables.Run_Class_Count), 0);
+    const std::int32_t highest = Get_Byte();
+    Require_Intact(highest <= Highest_Class, "class count byte above the highest class");
+    std::int64_t total = 0;
+    for (std::int32_t e = 0; e <= highest; ++e) {
+        std::int32_t count = Get_Byte() << 16;
+        count |= Get_Byte() << 8;
+        count |= Get_Byte();
+        tables.Run_Class_Count[e] = count;
+        total += count;
+    }
+    Require_Intact(total <= Area_Entries, "more run values than the run area holds");
+    source.Len = Range_Coder->Finish_Decoding();
+}
+
+// Mantissas go straight to their places in the class groups; each class's
+// start advances to the end of its group.
+void T_KYL_Coder::Decode_Mantissas(T_Block_Data& data, std::int32_t limit) {
+    T_Block_Tables& tables = *data.Tables;
+    T_Buffer& source = *data.Source;
+    tables.Run_Class_Start[0] = 0;
+    for (std::int32_t e = 1; e < Class_Count; ++e)
+        tables.Run_Class_Start[e] = tables.Run_Class_Start[e - 1] + tables.Run_Class_Count[e - 1];
+    Bit_Model->Reset();
+    Mantissa_Model_1->Reset();
+    Mantissa_Model_2->Reset();
+    Mantissa_Model_3->Reset();
+    Range_Coder->Start_Decoding(source.Data, source.Len, limit);
+    for (std::int32_t e = 1; e <= Highest_Class; ++e) {
+        std::int32_t* group = tables.Run_Array + tables.Run_Class_Start[e];
+        const std::int32_t count = tables.Run_Class_Count[e];
+        for (std::int32_t i = 0; i < count; ++i) group[i] = std::int32_t(Get_Mantissa(e));
+        tables.Run_Class_Start[e] += count;
+    }
+    source.Len = Range_Coder->Finish_Decoding();
+}
+
+void T_KYL_Coder::Decode_Symbols(T_Block_Data& data, std::int32_t limit) {
+    Block_Model = std::make_unique<T_KYL_Symbol_Model>(Block_Alphabet);
+    T_Block_Model_Guard guard{Block_Model};
+    Block_Model->Reset();
+    T_KYL_Range_Coder& coder = *Range_Coder;
+    const T_KYL_Symbol_Model& model = *Block_Model;
+    std::uint8_t* ranks = data.Target->Data;
+    std::int32_t rank_count = 0;
+    coder.Start_Decoding(data.Source->Data, data.Source->Len, limit);
+    for (;;) {
+        const std::int32_t symbol = Get_Value(coder, model);
+        if (symbol == End_Symbol) break;
+        Require_Intact(rank_count < Max_Transformed_Length, "more ranks than a block holds");
+        ranks[rank_count++] = std::uint8_t(symbol);
+    }
+    data.Source->Len = coder.Finish_Decoding();
+    data.Target->Len = rank_count;
+}
+
 void T_KYL_Coder::Decode(T_Block_Data& data) {
-    std::int32_t p = 0;
-    for (int i = 0; i < 3; ++i) p = (p << 8) | data.Header->Data[--data.Header->Len];
-    Require_Intact(p <= data.Source->Len, "payload length past the bytes read");
-    std::memcpy(data.Target->Data, data.Source->Data, p);
-    data.Target->Len = p;
-    data.Source->Len = p;
+    T_Buffer& source = *data.Source;
+    std::int32_t payload_length = Pop_Byte(*data.Header) << 16;
+    payload_length |= Pop_Byte(*data.Header) << 8;
+    payload_length |= Pop_Byte(*data.Header);
+    const std::int32_t limit = std::clamp(source.Len, 0, Block_Buffer_Capacity);
+    Require_Intact(payload_length <= limit && payload_length <= Read_Ahead, "payload length past the bytes read");
+
+    // Zeros behind the payload make the symbol section's last symbols exact,
+    // whatever the read brought in after it.
+    source.Data[payload_length] = 0;
+    source.Data[payload_length + 1] = 0;
+    source.Data[payload_length + 2] = 0;
+    source.Len = 0;
+    Decode_Counts(data, limit);
+    Decode_Mantissas(data, limit);
+    Decode_Symbols(data, limit);
+    Require_Intact(source.Len == payload_length, "payload ends elsewhere than its stored length");
 }

@@ -2,18 +2,132 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "entropy/KYL_Model_Unit.h"
 
 struct T_Block_Data;
 
+// Byte-oriented range coder with a 31-bit window.  A carry is held back in
+// Cache together with a count of 0xFF bytes behind it (Pending), so no byte
+// is ever written twice.  Every section begins with a 0x00 byte that no carry
+// can reach; a section without symbols is 00 01.
+//
+// The decoder's window reaches three bytes past the end of a section; the
+// section decodes exactly when those bytes are zero.  Reads at or beyond the
+// input limit given to Start_Decoding yield zero bytes, and writes at or
+// beyond the output limit given to Start_Encoding are dropped (the position
+// still advances, so an overflowing section shows as an end above the limit).
+class T_KYL_Range_Coder {
+public:
+    // Opens a section at buffer[position]; bytes go to buffer[position..limit-1].
+    void Start_Encoding(std::uint8_t* buffer, std::int32_t position, std::int32_t limit);
+    // Codes one symbol (0..n-1) of the model, then lets the model count it.
+    void Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol);
+    // The same bytes for a model whose dynamic type is exactly T_KYL_Model:
+    // its update runs without a virtual call.
+    void Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol);
+    // Flushes the section; returns the position just after its last byte,
+    // which lies above the limit when the section did not fit.
+    std::int32_t Finish_Encoding();
+    // After Finish_Encoding: the largest value of the 23 bits that the three
+    // bytes after the section give the decoder (the top 7 bits of the third
+    // byte counting as the lowest) with which every symbol still decodes
+    // exactly; 0x7FFFFF when any following bytes do.
+    std::int32_t Tail_Margin() const { return Last_Tail_Margin; }
+
+    // Opens the section that was started at buffer[position]; bytes from
+    // buffer[limit] on are never read and count as zero.
+    void Start_Decoding(const std::uint8_t* buffer, std::int32_t position, std::int32_t limit);
+    std::int32_t Decode_Model_Symbol(T_KYL_Model& model);
+    std::int32_t Decode_Plain_Symbol(T_KYL_Model& model);
+    // Closes the section; returns the end that Finish_Encoding returned for it
+    // (for a section that decoded correctly).
+    std::int32_t Finish_Decoding();
+
+private:
+    void Normalize_Encoder();
+    void Normalize_Decoder();
+    void Write_Byte(std::uint8_t value);
+    std::uint8_t Read_Byte();
+    void Encode_Position(const T_KYL_Model& model, std::int32_t position);
+    std::int32_t Decode_Position(const T_KYL_Model& model);
+
+    const std::uint8_t* Read_Buffer = nullptr;
+    std::uint8_t* Write_Buffer = nullptr;
+    std::int32_t Read_Pos = 0;
+    std::int32_t Write_Pos = 0;
+    std::uint32_t Low = 0;
+    std::uint32_t Range = 0;
+    std::uint8_t Cache = 0;
+    std::int32_t Pending = 0;
+    std::int32_t Read_Limit = 0;
+    std::int32_t Write_Limit = 0;
+    std::int32_t Last_Tail_Margin = 0;
+};
+
+// The block entropy coder.  A payload is three range-coder sections back to
+// back: the run counts per exponent class, the run mantissas grouped by class,
+// and the ranks followed by the end symbol 256.  Its length P follows as the
+// last three header bytes, low byte first.
 class T_KYL_Coder {
 public:
+    // Builds the range coder, Byte_Model and the four mantissa models.
+    T_KYL_Coder();
+    ~T_KYL_Coder();
+    T_KYL_Coder(const T_KYL_Coder&) = delete;
+    T_KYL_Coder& operator=(const T_KYL_Coder&) = delete;
+
     // Writes the coded payload of the ranks in Source (and the run values in
     // Run_Array) to Target and appends the 3-byte payload length to Header.
-    // Returns false, with Target undefined, when the payload would not fit
-    // within Read_Ahead bytes; the controller then stores the block raw.
+    // Returns false, with Target and Header undefined, when the payload would
+    // not fit within Payload_Capacity bytes, or when one of its sections would
+    // not decode exactly with the bytes that follow it; the controller then
+    // stores the block raw.
     bool Encode(T_Block_Data& data);
-    // Reads one payload from Source (Source.Len on entry: the bytes available)
-    // into ranks in Target; leaves the payload length consumed in Source.Len.
+    // Reads one payload from Source (Source.Len on entry: the bytes read for
+    // the block; bytes past it read as zero) into ranks in Target; leaves the
+    // payload length consumed in Source.Len and takes its 3 bytes off Header.
     // Throws T_KYL_Damaged_Block on a payload that cannot be decoded safely.
     void Decode(T_Block_Data& data);
+
+    // The largest payload Encode may write; the decoder reads at most
+    // Read_Ahead bytes of a block.
+    std::int32_t Payload_Capacity = 0x550000;
+
+    // One value with one model through Range_Coder, inside an open section.
+    void Put_Byte(std::int32_t value);
+    std::int32_t Get_Byte();
+    void Put_Symbol(std::int32_t value);
+    std::int32_t Get_Symbol();
+    void Put_Bit(std::int32_t bit);
+    std::int32_t Get_Bit();
+    void Put_Mantissa_1(std::int32_t value);
+    std::int32_t Get_Mantissa_1();
+    void Put_Mantissa_2(std::int32_t value);
+    std::int32_t Get_Mantissa_2();
+    void Put_Mantissa_3(std::int32_t value);
+    std::int32_t Get_Mantissa_3();
+
+private:
+    static void Put_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model, std::int32_t value);
+    static std::int32_t Get_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model);
+    void Put_Mantissa(std::int32_t exponent_class, std::uint32_t mantissa);
+    std::uint32_t Get_Mantissa(std::int32_t exponent_class);
+
+    void Encode_Counts(T_Block_Data& data, std::int32_t limit);
+    void Encode_Mantissas(T_Block_Data& data, std::int32_t limit);
+    void Encode_Symbols(T_Block_Data& data, std::int32_t limit);
+    void Decode_Counts(T_Block_Data& data, std::int32_t limit);
+    void Decode_Mantissas(T_Block_Data& data, std::int32_t limit);
+    void Decode_Symbols(T_Block_Data& data, std::int32_t limit);
+
+    // Owned objects; made in this order, destroyed in the reverse one.
+    std::unique_ptr<T_KYL_Range_Coder> Range_Coder;
+    std::unique_ptr<T_KYL_Symbol_Model> Block_Model;  // alive only inside a symbol section
+    std::unique_ptr<T_KYL_Symbol_Model> Byte_Model;
+    std::unique_ptr<T_KYL_Mantissa_Model> Bit_Model;
+    std::unique_ptr<T_KYL_Mantissa_Model_1> Mantissa_Model_1;
+    std::unique_ptr<T_KYL_Mantissa_Model_2> Mantissa_Model_2;
+    std::unique_ptr<T_KYL_Mantissa_Model_3> Mantissa_Model_3;
 };

@@ -1,2 +1,213 @@
-// The adaptive frequency models the range coder codes with.
+// The adaptive frequency models the range coder codes with: the order-0 model,
+// the three-table context model, the escape/group/offset symbol model and the
+// four mantissa models of the block coder.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+// Adaptive order-0 model over the symbols 0..n-1 (n = Symbol_Count, 1..259).
+//
+// The symbols stand at positions 1..n; counted symbols drift towards position
+// 1, so frequent symbols are found and updated after a short walk.  Position p
+// owns the slice [Cum_Freq[p], Cum_Freq[p-1]) of the scale 0..Cum_Freq[0]:
+// position 1 owns the top.
+//
+// The range coder reads Symbol_To_Pos, Pos_To_Symbol and Cum_Freq and calls
+// Update(p) after every coded symbol; nothing else is public state.
+class T_KYL_Model {
+public:
+    static constexpr std::int32_t Max_Symbols = 259;
+    static constexpr std::int32_t Table_Entries = Max_Symbols + 1;  // [0..259]
+    // Frequencies are halved when their total reaches this.
+    static constexpr std::int32_t Max_Total = 0x8000;
+
+    // Stores the parameters only; Reset must run before the first use.
+    T_KYL_Model(std::int32_t symbol_count, std::int32_t increment);
+    virtual ~T_KYL_Model() = default;
+    T_KYL_Model(const T_KYL_Model&) = delete;
+    T_KYL_Model& operator=(const T_KYL_Model&) = delete;
+
+    // Identity order, linearly falling start frequencies: position p starts
+    // with (n + 1 - p) * Increment.
+    virtual void Reset();
+    // Counts one occurrence of the symbol at position p (1..n).
+    virtual void Update(std::int32_t position) { Count(position); }
+
+    // Blended or plain frequency of position p (1..n), as the coder sees it.
+    std::int32_t Frequency(std::int32_t position) const {
+        return Cum_Freq[position - 1] - Cum_Freq[position];
+    }
+
+    std::int32_t Symbol_Count;
+    std::array<std::int32_t, Table_Entries> Symbol_To_Pos{};  // [0..n-1] -> 1..n
+    std::array<std::int32_t, Table_Entries> Pos_To_Symbol{};  // [1..n] -> 0..n-1
+    // Cum_Freq[p] = sum of the frequencies of positions p+1..n; [n] = 0, [0] = total.
+    std::array<std::int32_t, Table_Entries> Cum_Freq{};
+
+protected:
+    // The body of the plain Update, callable without a virtual dispatch.
+    void Count(std::int32_t position);
+    void Set_Identity_Order();
+
+    std::int32_t Increment;
+    // Freq[0] is a zero sentinel that stops the walk to the head of a run.
+    std::array<std::int32_t, Table_Entries> Freq{};
+
+private:
+    void Halve();
+
+    friend class T_KYL_Range_Coder;
+};
+
+// The plain model's update, inline because it runs once per coded symbol.
+inline void T_KYL_Model::Count(std::int32_t position) {
+    // Move to the head of the run of equal frequencies holding `position`,
+    // so that the count keeps the frequencies non-increasing within the run.
+    std::int32_t head = position;
+    while (Freq[head - 1] == Freq[head]) --head;
+    if (head < position) {
+        const std::int32_t moved = Pos_To_Symbol[head];
+        const std::int32_t counted = Pos_To_Symbol[position];
+        Pos_To_Symbol[head] = counted;
+        Pos_To_Symbol[position] = moved;
+        Symbol_To_Pos[counted] = head;
+        Symbol_To_Pos[moved] = position;
+    }
+    Freq[head] += Increment;
+    for (std::int32_t k = head - 1; k >= 0; --k) Cum_Freq[k] += Increment;
+    if (Cum_Freq[0] >= Max_Total) Halve();
+}
+
+// A model whose distribution blends three frequency sets: context-free, by the
+// last symbol (short context) and by the last Context_Order symbols (long
+// context).  Symbols never move: symbol s stays at position s + 1.  The blend
+// depends on the Variant_Flag of the block in work, which Mix reads from the
+// controller, so Reset and Update need Current_Controller to be set.
+class T_KYL_Context_Model final : public T_KYL_Model {
+public:
+    static constexpr std::int32_t Row_Count = 1024;
+    static constexpr std::size_t Table_Block_Size = 2'132'000;
+
+    // Allocates the table block; Reset must run before the first use.
+    // Requires symbol_count < 2^context_bits and context_bits * context_order <= 10.
+    T_KYL_Context_Model(std::int32_t symbol_count, std::int32_t increment_0, std::int32_t increment_1,
+                        std::int32_t increment_2, std::int32_t context_bits, std::int32_t context_order);
+
+    void Reset() override;
+    void Update(std::int32_t position) override;
+    // Appends the symbol at `position` to the history and selects its rows.
+    virtual void Shift_Context(std::int32_t position);
+    // Rebuilds the base Cum_Freq from the three sets under the current contexts.
+    void Mix();
+
+    std::int32_t Short_Context() const { return Context_1; }
+    std::int32_t Long_Context() const { return Context_2; }
+    std::int32_t Short_Mask() const { return Mask_1; }
+    std::int32_t Long_Mask() const { return Mask_2; }
+
+private:
+    using T_Row = std::uint16_t[Table_Entries];
+
+    void Reset_Row(std::uint16_t* freq, std::uint16_t* cum, std::int32_t increment);
+    static void Count_Row(std::uint16_t* freq, std::uint16_t* cum, std::int32_t position,
+                          std::int32_t increment, std::int32_t symbol_count);
+
+    std::int32_t History = 0;
+    std::int32_t Context_Bits;
+    std::int32_t Context_Order;
+    std::int32_t Context_1 = 0;
+    std::int32_t Mask_1;
+    std::int32_t Context_2 = 0;
+    std::int32_t Mask_2;
+    std::int32_t Increment_0;
+    std::int32_t Increment_1;  // used as 16-bit
+    std::int32_t Increment_2;  // used as 16-bit
+    std::unique_ptr<std::uint8_t[]> Table_Block;
+    std::int32_t* Freq_0;  // [0..259]
+    std::int32_t* Cum_0;   // [0..259]
+    T_Row* Freq_1;         // [0..1023][0..259]
+    T_Row* Cum_1;
+    T_Row* Freq_2;
+    T_Row* Cum_2;
+};
+
+// Codes a value 0..A-1 as a chain of small models: First_Model codes 0, 1, 2
+// or the escape 3; after an escape Group_Model codes the group of the value
+// and the group's sub-model its offset.  The block coder makes the range
+// coder calls; this class only owns the models and maps values to steps.
+class T_KYL_Symbol_Model {
+public:
+    static constexpr std::int32_t Escape = 3;
+    static constexpr std::int32_t Max_Groups = 8;
+    static constexpr std::array<std::int32_t, Max_Groups + 1> Group_Base{3, 4, 6, 10, 16, 32, 70, 150, 259};
+    static constexpr std::array<std::int32_t, Max_Groups> Group_Increment{0, 64, 16, 16, 16, 8, 8, 8};
+
+    // The steps of one value; the group and sub-model steps are absent (null)
+    // when the value does not need them.
+    struct T_Split {
+        T_KYL_Model* First_Model;
+        std::int32_t First_Symbol;
+        T_KYL_Model* Group_Model;
+        std::int32_t Group;
+        T_KYL_Model* Sub_Model;
+        std::int32_t Offset;
+    };
+
+    // alphabet_size in 151..259.  Reset must run before the first use.
+    explicit T_KYL_Symbol_Model(std::int32_t alphabet_size);
+
+    void Reset();
+    T_Split Split_Symbol(std::int32_t value) const {
+        if (value < Escape) return {First_Model.get(), value, nullptr, 0, nullptr, 0};
+        const std::int32_t group = Symbol_Group[value];
+        T_KYL_Model* sub_model = Sub_Models[group].get();
+        // A one-value group is told by the group alone; its model has total 0
+        // and must never reach the range coder.
+        if (sub_model->Symbol_Count == 1) return {First_Model.get(), Escape, Group_Model.get(), group, nullptr, 0};
+        return {First_Model.get(), Escape, Group_Model.get(), group, sub_model, value - Group_Base[group]};
+    }
+    T_KYL_Model& Sub_Model(std::int32_t group) const { return *Sub_Models[group]; }
+    static std::int32_t Join_Symbol(std::int32_t group, std::int32_t offset) { return Group_Base[group] + offset; }
+
+    std::int32_t Alphabet_Size;
+    std::unique_ptr<T_KYL_Model> First_Model;
+    std::unique_ptr<T_KYL_Model> Group_Model;
+    std::array<std::unique_ptr<T_KYL_Model>, Max_Groups> Sub_Models;  // [0..Group_Count-1]
+    std::array<std::int32_t, T_KYL_Model::Max_Symbols> Symbol_Group{};  // [3..258]
+    std::int32_t Group_Count;
+};
+
+// Holder of one mantissa model; the subclasses differ only in what they build.
+// The block coder owns one of each and hands Model to the range coder.
+class T_KYL_Mantissa_Model {
+public:
+    // Single low mantissa bits: 2 symbols, increment 1.
+    T_KYL_Mantissa_Model();
+    void Reset() { Model->Reset(); }
+
+    std::unique_ptr<T_KYL_Model> Model;
+
+protected:
+    explicit T_KYL_Mantissa_Model(std::unique_ptr<T_KYL_Model> model) : Model(std::move(model)) {}
+};
+
+// Mantissas of exponent class 1: 2 symbols, increment 100.
+class T_KYL_Mantissa_Model_1 : public T_KYL_Mantissa_Model {
+public:
+    T_KYL_Mantissa_Model_1();
+};
+
+// Mantissas of exponent class 2: 4 symbols, increment 40.
+class T_KYL_Mantissa_Model_2 : public T_KYL_Mantissa_Model {
+public:
+    T_KYL_Mantissa_Model_2();
+};
+
+// Three-bit mantissa heads: a context model of 8 symbols, increments 40, 20,
+// 10, three history bits per symbol and a long context of three symbols.
+class T_KYL_Mantissa_Model_3 : public T_KYL_Mantissa_Model {
+public:
+    T_KYL_Mantissa_Model_3();
+};
