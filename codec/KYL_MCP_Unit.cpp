@@ -184,19 +184,41 @@ void T_KYL_MCP::Expand_File(const std::string& input_name, const std::string& ou
 
     Block_Start = 0;
     for (;;) {
+        bool more = false;
         try {
-            if (!Read_Block()) break;
-            const std::int32_t header_length = Block_Data.Header->Len;
-            Decode_Block();
-            if (Block_Data.Stored_CRC != Block_Data.Computed_CRC) Report_Damaged_Block();
-            Output_File->Write(Block_Data.Target->Data, std::size_t(Block_Data.Target->Len));
-            Block_Start += header_length + Block_Data.Source->Len;
+            more = Read_Block();
         } catch (const T_KYL_Damaged_Block&) {
             Report_Damaged_Block();
         }
+        if (!more) break;
+        const std::int32_t header_length = Block_Data.Header->Len;
+        if (!Decode_Block_Intact()) {
+            // A valid block can fail when the bytes after one of its sections
+            // spoil that section's last symbol; decode it once more with
+            // those bytes read as zero before calling it damaged.
+            struct T_Zero_Tails {
+                T_KYL_Coder& Coder;
+                explicit T_Zero_Tails(T_KYL_Coder& coder) : Coder(coder) { Coder.Zero_Section_Tails = true; }
+                ~T_Zero_Tails() { Coder.Zero_Section_Tails = false; }
+            } zero_tails(*Coder);
+            Input_File->Seek(Block_Start);
+            Read_Block();
+            if (!Decode_Block_Intact()) Report_Damaged_Block();
+        }
+        Output_File->Write(Block_Data.Target->Data, std::size_t(Block_Data.Target->Len));
+        Block_Start += header_length + Block_Data.Source->Len;
         Input_File->Seek(Block_Start);
     }
     Output_File->Close();
+}
+
+bool T_KYL_MCP::Decode_Block_Intact() {
+    try {
+        Decode_Block();
+    } catch (const T_KYL_Damaged_Block&) {
+        return false;
+    }
+    return Block_Data.Stored_CRC == Block_Data.Computed_CRC;
 }
 
 void T_KYL_MCP::Report_Damaged_Block() {

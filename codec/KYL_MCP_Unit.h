@@ -128,6 +128,8 @@ public:
 private:
     void Write_Block();
     bool Read_Block();
+    // Decode_Block; true when the block decoded and its CRC-32 matches.
+    bool Decode_Block_Intact();
     void Store_Block_Raw(std::int32_t block_length);
     [[noreturn]] void Report_Damaged_Block();
 

@@ -190,13 +190,6 @@ static_assert(Read_Ahead == 0x550000, "Payload_Capacity defaults to Read_Ahead")
 static_assert(Read_Ahead + 3 <= Block_Buffer_Capacity, "the zeros stored after a payload stay in the buffer");
 static_assert(Read_Ahead < (1 << 24), "a payload length fits its three header bytes");
 
-// The 23 bits that the three bytes at `end` add below a section's last byte;
-// bytes from `payload_end` on are the zeros that Decode stores there.
-std::int32_t Tail_Bits(const std::uint8_t* buffer, std::int32_t end, std::int32_t payload_end) {
-    auto byte_at = [&](std::int32_t i) { return i < payload_end ? std::int32_t(buffer[i]) : 0; };
-    return (byte_at(end) << 15) | (byte_at(end + 1) << 7) | (byte_at(end + 2) >> 1);
-}
-
 // Releases the per-block symbol model on every exit from a symbol section.
 struct T_Block_Model_Guard {
     std::unique_ptr<T_KYL_Symbol_Model>& Model;
@@ -362,21 +355,12 @@ bool T_KYL_Coder::Encode(T_Block_Data& data) {
     }
     set_group_starts();
 
-    // The decoder looks three bytes past each section; the next section must
-    // not push its code value out of the section's final interval.
     Encode_Counts(data, limit);
-    const std::int32_t counts_end = target.Len;
-    const std::int32_t counts_margin = Range_Coder->Tail_Margin();
     if (target.Len > limit) return false;
     Encode_Mantissas(data, limit);
-    const std::int32_t mantissas_end = target.Len;
-    const std::int32_t mantissas_margin = Range_Coder->Tail_Margin();
     if (target.Len > limit) return false;
     Encode_Symbols(data, limit);
     if (target.Len > limit) return false;
-    // The symbol section is followed by the zeros that Decode stores.
-    if (Tail_Bits(target.Data, counts_end, target.Len) > counts_margin) return false;
-    if (Tail_Bits(target.Data, mantissas_end, target.Len) > mantissas_margin) return false;
 
     T_Buffer& header = *data.Header;
     Push_Byte(header, target.Len & 0xFF);
@@ -448,6 +432,31 @@ void T_KYL_Coder::Decode_Symbols(T_Block_Data& data, std::int32_t limit) {
     data.Target->Len = rank_count;
 }
 
+// The decoder's window takes in the three bytes after a section, and for the
+// count and mantissa sections those are the next section's first bytes.  In
+// rare blocks they lift the code value out of the section's final interval
+// and its last symbol decodes wrongly.  With Zero_Section_Tails set, each
+// such section is decoded again with the bytes from its end on read as zero,
+// which always decodes exactly; the end is the one at which such a decode
+// settles (the first decode's end, or a neighbour of it when the wrong last
+// symbol moved it).
+void T_KYL_Coder::Decode_Section(T_Section_Decoder section, T_Block_Data& data, std::int32_t limit) {
+    T_Buffer& source = *data.Source;
+    const std::int32_t start = source.Len;
+    (this->*section)(data, limit);
+    if (!Zero_Section_Tails) return;
+    const std::int32_t first_end = source.Len;
+    for (const std::int32_t shift : {0, 1, -1, 2, -2}) {
+        const std::int32_t end = first_end + shift;
+        if (end < start + 2 || end > limit) continue;
+        source.Len = start;
+        (this->*section)(data, end);
+        if (source.Len == end) return;
+    }
+    source.Len = start;
+    (this->*section)(data, limit);
+}
+
 void T_KYL_Coder::Decode(T_Block_Data& data) {
     T_Buffer& source = *data.Source;
     std::int32_t payload_length = Pop_Byte(*data.Header) << 16;
@@ -462,8 +471,8 @@ void T_KYL_Coder::Decode(T_Block_Data& data) {
     source.Data[payload_length + 1] = 0;
     source.Data[payload_length + 2] = 0;
     source.Len = 0;
-    Decode_Counts(data, limit);
-    Decode_Mantissas(data, limit);
+    Decode_Section(&T_KYL_Coder::Decode_Counts, data, limit);
+    Decode_Section(&T_KYL_Coder::Decode_Mantissas, data, limit);
     Decode_Symbols(data, limit);
     Require_Intact(source.Len == payload_length, "payload ends elsewhere than its stored length");
 }

@@ -81,9 +81,8 @@ public:
     // Writes the coded payload of the ranks in Source (and the run values in
     // Run_Array) to Target and appends the 3-byte payload length to Header.
     // Returns false, with Target and Header undefined, when the payload would
-    // not fit within Payload_Capacity bytes, or when one of its sections would
-    // not decode exactly with the bytes that follow it; the controller then
-    // stores the block raw.
+    // not fit within Payload_Capacity bytes; the controller then stores the
+    // block raw.
     bool Encode(T_Block_Data& data);
     // Reads one payload from Source (Source.Len on entry: the bytes read for
     // the block; bytes past it read as zero) into ranks in Target; leaves the
@@ -94,6 +93,9 @@ public:
     // The largest payload Encode may write; the decoder reads at most
     // Read_Ahead bytes of a block.
     std::int32_t Payload_Capacity = 0x550000;
+    // Set for a second decode of a block that failed: the count and mantissa
+    // sections are decoded with the three bytes after their ends read as zero.
+    bool Zero_Section_Tails = false;
 
     // One value with one model through Range_Coder, inside an open section.
     void Put_Byte(std::int32_t value);
@@ -118,6 +120,8 @@ private:
     void Encode_Counts(T_Block_Data& data, std::int32_t limit);
     void Encode_Mantissas(T_Block_Data& data, std::int32_t limit);
     void Encode_Symbols(T_Block_Data& data, std::int32_t limit);
+    using T_Section_Decoder = void (T_KYL_Coder::*)(T_Block_Data&, std::int32_t);
+    void Decode_Section(T_Section_Decoder section, T_Block_Data& data, std::int32_t limit);
     void Decode_Counts(T_Block_Data& data, std::int32_t limit);
     void Decode_Mantissas(T_Block_Data& data, std::int32_t limit);
     void Decode_Symbols(T_Block_Data& data, std::int32_t limit);
