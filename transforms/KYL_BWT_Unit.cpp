@@ -72,7 +72,7 @@ struct T_KYL_BWT::T_Sort_Tables {
     T_Range Stack[Stack_Capacity];
 };
 
-T_KYL_BWT::T_KYL_BWT() : Tables(std::make_unique<T_Sort_Tables>()) {}
+T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) {}
 T_KYL_BWT::~T_KYL_BWT() = default;
 
 // ------------------------------------------------------------------ encode
@@ -117,7 +117,7 @@ void T_KYL_BWT::Sort_Suffixes() {
     Build_Group_Tables();
 
     // The end-of-block suffix is the smallest of all: row 0.
-    T_Sort_Tables& t = *Tables;
+    T_Sort_Tables& t = *Sort_Tables;
     Suffix_Array[t.Equal_Low[0]] = N;
     ++t.Equal_Low[0];
 
@@ -129,7 +129,7 @@ void T_KYL_BWT::Sort_Suffixes() {
 // Counts the two-byte prefixes of suffixes 0..N (suffix N reads (0, 0)) and
 // turns the counts into bucket starts.
 void T_KYL_BWT::Count_Pairs() {
-    T_Sort_Tables& t = *Tables;
+    T_Sort_Tables& t = *Sort_Tables;
     std::fill(t.Pair_Start, t.Pair_Start + Pair_Count + 1, 0);
     std::uint32_t pair = Input[0];
     for (std::int32_t i = 0; i < Length; ++i) {
@@ -148,7 +148,7 @@ void T_KYL_BWT::Count_Pairs() {
 // Sorting costs roughly the square of a group part's size, so the class with
 // the smaller sum of squares is sorted and the other derived.
 T_KYL_BWT::T_Sort_Mode T_KYL_BWT::Choose_Mode() const {
-    const T_Sort_Tables& t = *Tables;
+    const T_Sort_Tables& t = *Sort_Tables;
     std::uint64_t below_sum = 0, above_sum = 0;
     for (std::int32_t c = 0; c < 256; ++c) {
         const std::uint64_t below = std::uint64_t(t.Pair_Start[c * 257] - t.Pair_Start[c * 256]);
@@ -162,7 +162,7 @@ T_KYL_BWT::T_Sort_Mode T_KYL_BWT::Choose_Mode() const {
 // Drops the suffixes of the class to be sorted into their buckets.  The order
 // inside a bucket is irrelevant; the bucket sort settles it.
 void T_KYL_BWT::Place_Sorted_Class(T_Sort_Mode mode) {
-    T_Sort_Tables& t = *Tables;
+    T_Sort_Tables& t = *Sort_Tables;
     if (mode == T_Sort_Mode::Ascending) {
         // Pair_Start[k + 1] - 1 is the highest free row of bucket k.
         for (std::int32_t i = Length - 1; i >= 0; --i)
@@ -175,7 +175,7 @@ void T_KYL_BWT::Place_Sorted_Class(T_Sort_Mode mode) {
 }
 
 void T_KYL_BWT::Build_Group_Tables() {
-    T_Sort_Tables& t = *Tables;
+    T_Sort_Tables& t = *Sort_Tables;
     for (std::int32_t c = 0; c < 256; ++c) {
         t.Below_Count[c] = t.Pair_Start[c * 257] - t.Pair_Start[c * 256];
         t.Equal_Count[c] = t.Pair_Start[c * 257 + 1] - t.Pair_Start[c * 257];
@@ -201,7 +201,7 @@ void T_KYL_BWT::Sort_Bucket(std::int32_t first, std::int32_t last) {
 // scans of smaller groups before the group is reached.  Returns false when
 // the deep comparisons ran out of budget.
 bool T_KYL_BWT::Sort_Ascending() {
-    T_Sort_Tables& t = *Tables;
+    T_Sort_Tables& t = *Sort_Tables;
     std::int32_t* const sa = Suffix_Array;
     // Suffix 0 has no byte before it; the guard 0 is never above Input[0], so
     // the emit scan derives nothing from it.
@@ -247,7 +247,7 @@ bool T_KYL_BWT::Sort_Ascending() {
 // The mirror image: groups in falling order, rows emitted from the last down,
 // above parts derived from their successors.
 bool T_KYL_BWT::Sort_Descending() {
-    T_Sort_Tables& t = *Tables;
+    T_Sort_Tables& t = *Sort_Tables;
     std::int32_t* const sa = Suffix_Array;
     // The guard 255 is never below Input[0].
     Input[-1] = 255;
@@ -309,7 +309,7 @@ void T_KYL_BWT::Sort_Whole_Block() {
 // Multikey quicksort with a ternary split on the key at depth d.
 void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
     using T_Range = T_Sort_Tables::T_Range;
-    T_Range* const stack = Tables->Stack;
+    T_Range* const stack = Sort_Tables->Stack;
     std::int32_t* const sa = Suffix_Array;
     int top = 0;
     stack[top++] = {lo, hi, d};

@@ -79,7 +79,7 @@ private:
     std::uint8_t Key(std::int32_t row, std::int32_t d) const { return Input[Suffix_Array[row] + d]; }
     bool Deep_Budget_Spent() const { return Deep_Steps_Left < 0; }
 
-    std::unique_ptr<T_Sort_Tables> Tables;
+    std::unique_ptr<T_Sort_Tables> Sort_Tables;
     // 64-byte comparison steps the bucket sort may still spend before the
     // block is handed to the induced sort.
     std::int64_t Deep_Steps_Left = 0;

@@ -197,6 +197,27 @@ TEST_F(T_BWT_Test, Both_Modes_Are_Chosen_And_Agree) {
     EXPECT_TRUE(seen[int(T_Mode::Descending)]);
 }
 
+// Phrases repeated through random text leave ranges equal past the
+// quicksort depth that Shell_Sort finishes with short comparisons.
+TEST_F(T_BWT_Test, Deep_Ranges_Finish_Without_The_Whole_Block_Sort) {
+    const T_Bytes phrase = Random_Block(60, 4, 31);
+    T_Bytes block;
+    std::mt19937 random(32);
+    for (int k = 0; k < 40; ++k) {
+        const T_Bytes filler = Random_Block(5 + random() % 40, 4, 100 + k);
+        block.insert(block.end(), filler.begin(), filler.end());
+        block.insert(block.end(), phrase.begin(), phrase.end());
+    }
+    const std::vector<std::int32_t> order = Reference_Suffix_Order(block);
+    for (T_Mode mode : {T_Mode::Ascending, T_Mode::Descending}) {
+        std::int32_t primary = -1;
+        const T_Transformed got = Encode(block, mode);
+        EXPECT_FALSE(BWT.Used_Whole_Block_Sort);
+        EXPECT_EQ(got.Output, Transform_Of(block, order, primary));
+        EXPECT_EQ(got.Primary, primary);
+    }
+}
+
 // Blocks whose suffixes agree far past the quicksort depth: the bucket sort
 // hands them to the whole-block sort, which must give the same order.
 TEST_F(T_BWT_Test, Large_Periodic_Blocks_Sort_Correctly) {
