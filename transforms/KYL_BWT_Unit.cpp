@@ -1,18 +1,492 @@
 #include "transforms/KYL_BWT_Unit.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "codec/KYL_MCP_Unit.h"
+#include "transforms/KYL_Induced_Sort.h"
 
-// Placeholder until the suffix sort lands: an identity transform.
-void T_KYL_BWT::Encode(T_Block_Data& data) {
-    std::memcpy(data.Target->Data, data.Source->Data, data.Source->Len);
-    data.Target->Len = data.Source->Len;
-    for (int i = 0; i < 3; ++i) data.Header->Data[data.Header->Len++] = 0;
+// The suffix order.  Suffix i is S[i..N-1] followed by an end mark below
+// every byte.  The sort compares S[i..] padded with endless zeros instead and
+// breaks a tie by putting the higher start first; the 257 zeros written after
+// the block make the padding real for every read of the sort.
+//
+// The two-stage bucket sort: every suffix is bucketed by its first two bytes
+// (c, x).  Only one class of buckets is sorted by comparison: (c, x) with
+// x > c in ascending mode, x < c in descending mode.  One scan per group c
+// then derives the (c, c) bucket from the group's other rows, and one scan
+// over the rows in order emits the output and derives the unsorted class: if
+// suffix p is in its final row, suffix p - 1 comes next in its own bucket.
+
+namespace {
+
+constexpr std::int32_t Pair_Count = 65536;
+constexpr std::int32_t Zero_Tail = 257;
+// Ranges at or below this many rows are finished by Shell_Sort.
+constexpr std::int32_t Small_Range = 12;
+// Quick_Sort reads keys at depths up to this; deeper equal ranges go to
+// Shell_Sort from one byte further on.
+constexpr std::int32_t Deepest_Key = 25;
+// Both bytes of a bucket are known equal, so its sort starts at the third.
+constexpr std::int32_t Bucket_Depth = 2;
+// Shell_Sort and Quick_Sort work on rows that already agree on Deepest_Key
+// bytes, so long direct comparisons mean periodic or repeated data.  Once the
+// comparisons have walked this many 64-byte steps per suffix (plus a floor for
+// small blocks), the block goes to the induced sort, which is linear.
+constexpr std::int64_t Deep_Steps_Per_Suffix = 2;
+constexpr std::int64_t Deep_Steps_Floor = 1 << 16;
+
+constexpr std::int32_t Shell_Increments[] = {1,     4,      13,     40,     121,    364,     1093,
+                                             3280,  9841,   29524,  88573,  265720, 797161,  2391484};
+
+std::uint32_t Load_Big_Endian(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
+}  // namespace
+
+struct T_KYL_BWT::T_Sort_Tables {
+    // Pair_Start[k]: first row of bucket k = first byte * 256 + second byte;
+    // Pair_Start[65536] = n.
+    std::int32_t Pair_Start[Pair_Count + 1];
+    std::int32_t Pair_Start_Copy[Pair_Count];
+    // Per first byte c: the sizes of the group's below part (x < c), of its
+    // (c, c) bucket and of its above part (x > c); the group's first row,
+    // the fill fronts of the (c, c) bucket, and the group's last row.
+    std::int32_t Below_Count[256];
+    std::int32_t Equal_Count[256];
+    std::int32_t Above_Count[256];
+    std::int32_t Group_Start[256];
+    std::int32_t Equal_Low[256];
+    std::int32_t Equal_High[256];
+    std::int32_t Group_End[256];
+
+    struct T_Range {
+        std::int32_t Lo, Hi, Depth;
+    };
+    // Quick_Sort keeps the largest part deepest and takes the smallest next,
+    // so the pending ranges number at most about 2 log3(n / 12) + 3.
+    static constexpr int Stack_Capacity = 128;
+    T_Range Stack[Stack_Capacity];
+};
+
+T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) {}
+T_KYL_BWT::~T_KYL_BWT() = default;
+
+// ------------------------------------------------------------------ encode
+
+void T_KYL_BWT::Encode(T_Block_Data& data) {
+    if (data.Source->Len <= 0) {
+        Current_Controller->Swap_Buffers(data);
+        return;
+    }
+    assert(data.Source->Len <= Block_Size);
+    Suffix_Array = data.Index_Array + 1;
+    Input = data.Source->Data;
+    Output = data.Target->Data;
+    Length = data.Source->Len;
+    Work_Area = data.Work_Array;
+    const std::int32_t block_length = Length;
+
+    Sort_Suffixes();
+
+    Output[Primary_Index] = 0;
+    T_Buffer& header = *data.Header;
+    for (int shift = 0; shift < 24; shift += 8) header.Data[header.Len++] = std::uint8_t(Primary_Index >> shift);
+    data.Target->Len = block_length + 1;
+    Work_Area = nullptr;
+}
+
+void T_KYL_BWT::Sort_Suffixes() {
+    const std::int32_t N = Length;
+    std::memset(Input + N, 0, Zero_Tail);
+    Length = N + 1;
+    Used_Whole_Block_Sort = false;
+    if (Force_Whole_Block_Sort) {
+        Used_Mode = T_Sort_Mode::Automatic;
+        Sort_Whole_Block();
+        return;
+    }
+
+    Count_Pairs();
+    const T_Sort_Mode mode = Forced_Mode != T_Sort_Mode::Automatic ? Forced_Mode : Choose_Mode();
+    Used_Mode = mode;
+    Place_Sorted_Class(mode);
+    Build_Group_Tables();
+
+    // The end-of-block suffix is the smallest of all: row 0.
+    T_Sort_Tables& t = *Sort_Tables;
+    Suffix_Array[t.Equal_Low[0]] = N;
+    ++t.Equal_Low[0];
+
+    Deep_Steps_Left = std::max<std::int64_t>(Deep_Steps_Floor, Deep_Steps_Per_Suffix * Length);
+    const bool finished = mode == T_Sort_Mode::Ascending ? Sort_Ascending() : Sort_Descending();
+    if (!finished) Sort_Whole_Block();
+}
+
+// Counts the two-byte prefixes of suffixes 0..N (suffix N reads (0, 0)) and
+// turns the counts into bucket starts.
+void T_KYL_BWT::Count_Pairs() {
+    T_Sort_Tables& t = *Sort_Tables;
+    std::fill(t.Pair_Start, t.Pair_Start + Pair_Count + 1, 0);
+    std::uint32_t pair = Input[0];
+    for (std::int32_t i = 0; i < Length; ++i) {
+        pair = (pair << 8 | Input[i + 1]) & 0xFFFFu;
+        ++t.Pair_Start[pair];
+    }
+    std::int32_t sum = 0;
+    for (std::int32_t k = 0; k <= Pair_Count; ++k) {
+        const std::int32_t count = t.Pair_Start[k];
+        t.Pair_Start[k] = sum;
+        sum += count;
+    }
+    std::copy(t.Pair_Start, t.Pair_Start + Pair_Count, t.Pair_Start_Copy);
+}
+
+// Sorting costs roughly the square of a group part's size, so the class with
+// the smaller sum of squares is sorted and the other derived.
+T_KYL_BWT::T_Sort_Mode T_KYL_BWT::Choose_Mode() const {
+    const T_Sort_Tables& t = *Sort_Tables;
+    std::uint64_t below_sum = 0, above_sum = 0;
+    for (std::int32_t c = 0; c < 256; ++c) {
+        const std::uint64_t below = std::uint64_t(t.Pair_Start[c * 257] - t.Pair_Start[c * 256]);
+        const std::uint64_t above = std::uint64_t(t.Pair_Start[(c + 1) * 256] - t.Pair_Start[c * 257 + 1]);
+        if (below > 1) below_sum += below * below;
+        if (above > 1) above_sum += above * above;
+    }
+    return below_sum >= above_sum ? T_Sort_Mode::Ascending : T_Sort_Mode::Descending;
+}
+
+// Drops the suffixes of the class to be sorted into their buckets.  The order
+// inside a bucket is irrelevant; the bucket sort settles it.
+void T_KYL_BWT::Place_Sorted_Class(T_Sort_Mode mode) {
+    T_Sort_Tables& t = *Sort_Tables;
+    if (mode == T_Sort_Mode::Ascending) {
+        // Pair_Start[k + 1] - 1 is the highest free row of bucket k.
+        for (std::int32_t i = Length - 1; i >= 0; --i)
+            if (Input[i] < Input[i + 1]) Suffix_Array[--t.Pair_Start[(Input[i] << 8 | Input[i + 1]) + 1]] = i;
+    } else {
+        for (std::int32_t i = Length - 1; i >= 0; --i)
+            if (Input[i] > Input[i + 1]) Suffix_Array[t.Pair_Start[Input[i] << 8 | Input[i + 1]]++] = i;
+    }
+    std::copy(t.Pair_Start_Copy, t.Pair_Start_Copy + Pair_Count, t.Pair_Start);
+}
+
+void T_KYL_BWT::Build_Group_Tables() {
+    T_Sort_Tables& t = *Sort_Tables;
+    for (std::int32_t c = 0; c < 256; ++c) {
+        t.Below_Count[c] = t.Pair_Start[c * 257] - t.Pair_Start[c * 256];
+        t.Equal_Count[c] = t.Pair_Start[c * 257 + 1] - t.Pair_Start[c * 257];
+        t.Above_Count[c] = t.Pair_Start[(c + 1) * 256] - t.Pair_Start[c * 257 + 1];
+        t.Group_Start[c] = c == 0 ? 0 : t.Group_End[c - 1] + 1;
+        t.Equal_Low[c] = t.Group_Start[c] + t.Below_Count[c];
+        t.Equal_High[c] = t.Equal_Low[c] + t.Equal_Count[c] - 1;
+        t.Group_End[c] = t.Equal_High[c] + t.Above_Count[c];
+    }
+}
+
+// Sorts bucket rows first..last (both included) by comparison.
+void T_KYL_BWT::Sort_Bucket(std::int32_t first, std::int32_t last) {
+    const std::int32_t rows = last - first + 1;
+    if (rows > Small_Range) {
+        Quick_Sort(first, last, Bucket_Depth);
+    } else if (rows >= 2) {
+        Shell_Sort(first, last, Bucket_Depth);
+    }
+}
+
+// Groups in rising order: a group's below rows were all derived by the emit
+// scans of smaller groups before the group is reached.  Returns false when
+// the deep comparisons ran out of budget.
+bool T_KYL_BWT::Sort_Ascending() {
+    T_Sort_Tables& t = *Sort_Tables;
+    std::int32_t* const sa = Suffix_Array;
+    // Suffix 0 has no byte before it; the guard 0 is never above Input[0], so
+    // the emit scan derives nothing from it.
+    Input[-1] = 0;
+    std::int32_t o = 0;
+    for (std::int32_t c = 0; c < 256; ++c) {
+        if (t.Above_Count[c] > 1) {
+            for (std::int32_t x = c + 1; x < 256; ++x) {
+                Sort_Bucket(t.Pair_Start[c * 256 + x], t.Pair_Start[c * 256 + x + 1] - 1);
+                if (Deep_Budget_Spent()) return false;
+            }
+        }
+        if (t.Equal_Count[c] > 0) {
+            // Suffix p - 1 of a (c, c) bucket sorts like suffix p.  The right
+            // scan walks down from the group's top, also over rows it fills.
+            for (std::int32_t r = t.Group_End[c]; r > t.Equal_High[c]; --r) {
+                const std::int32_t p = sa[r];
+                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_High[c]--] = p - 1;
+            }
+            const std::int32_t group_first = t.Group_End[c] - t.Above_Count[c] - t.Equal_Count[c] - t.Below_Count[c] + 1;
+            for (std::int32_t r = group_first; r < t.Equal_Low[c]; ++r) {
+                const std::int32_t p = sa[r];
+                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_Low[c]++] = p - 1;
+            }
+        }
+        // Rows 0..o-1 are final and emitted.  A suffix p - 1 whose first byte
+        // b is above Input[p] sits in group b's below part, which fills in
+        // the order its successors are met here.
+        for (; o <= t.Group_End[c]; ++o) {
+            const std::int32_t p = sa[o];
+            const std::uint8_t b = Input[p - 1];
+            if (p > 0) {
+                Output[o] = b;
+            } else {
+                Primary_Index = o;
+            }
+            if (b > Input[p]) sa[t.Group_Start[b]++] = p - 1;
+        }
+    }
+    return true;
+}
+
+// The mirror image: groups in falling order, rows emitted from the last down,
+// above parts derived from their successors.
+bool T_KYL_BWT::Sort_Descending() {
+    T_Sort_Tables& t = *Sort_Tables;
+    std::int32_t* const sa = Suffix_Array;
+    // The guard 255 is never below Input[0].
+    Input[-1] = 255;
+    std::int32_t o = Length - 1;
+    for (std::int32_t c = 255; c >= 0; --c) {
+        if (t.Below_Count[c] > 1) {
+            for (std::int32_t x = 0; x < c; ++x) {
+                Sort_Bucket(t.Pair_Start[c * 256 + x], t.Pair_Start[c * 256 + x + 1] - 1);
+                if (Deep_Budget_Spent()) return false;
+            }
+        }
+        if (t.Equal_Count[c] > 0) {
+            for (std::int32_t r = t.Group_Start[c]; r < t.Equal_Low[c]; ++r) {
+                const std::int32_t p = sa[r];
+                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_Low[c]++] = p - 1;
+            }
+            const std::int32_t group_last =
+                t.Group_Start[c] + t.Below_Count[c] + t.Equal_Count[c] + t.Above_Count[c] - 1;
+            for (std::int32_t r = group_last; r > t.Equal_High[c]; --r) {
+                const std::int32_t p = sa[r];
+                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_High[c]--] = p - 1;
+            }
+        }
+        // Rows o+1..N are final and emitted.
+        for (; o >= t.Group_Start[c]; --o) {
+            const std::int32_t p = sa[o];
+            const std::uint8_t b = Input[p - 1];
+            if (p > 0) {
+                Output[o] = b;
+            } else {
+                Primary_Index = o;
+            }
+            if (b < Input[p]) sa[t.Group_End[b]--] = p - 1;
+        }
+    }
+    return true;
+}
+
+// Orders the whole block by induced sorting, then emits it.  Its scratch: the
+// type bits in Index_Array behind the suffix array, the rest in Work_Array.
+void T_KYL_BWT::Sort_Whole_Block() {
+    const std::int32_t N = Length - 1;
+    assert(std::size_t(Length) + 1 + Induced_Sort_Type_Words(Length) <= std::size_t(Area_Entries));
+    assert(Induced_Sort_Work_Words(Length) <= std::size_t(Area_Entries));
+    Used_Whole_Block_Sort = true;
+    Induced_Sort_Suffixes(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length), Work_Area);
+    for (std::int32_t r = 0; r < Length; ++r) {
+        const std::int32_t p = Suffix_Array[r];
+        if (p > 0) {
+            Output[r] = Input[p - 1];
+        } else {
+            Primary_Index = r;
+        }
+    }
+}
+
+// ------------------------------------------------------------ comparison
+
+// Multikey quicksort with a ternary split on the key at depth d.
+void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
+    using T_Range = T_Sort_Tables::T_Range;
+    T_Range* const stack = Sort_Tables->Stack;
+    std::int32_t* const sa = Suffix_Array;
+    int top = 0;
+    stack[top++] = {lo, hi, d};
+    while (top > 0) {
+        if (Deep_Budget_Spent()) return;
+        const T_Range range = stack[--top];
+        lo = range.Lo;
+        hi = range.Hi;
+        d = range.Depth;
+        const std::uint8_t v = Choose_Pivot(lo, hi, d);
+
+        // Invariant: lo..la-1 and rb+1..hi equal v, la..i-1 below v,
+        // j+1..rb above v; i..j not yet seen.
+        std::int32_t la = lo, i = lo, j = hi, rb = hi;
+        for (;;) {
+            for (; i <= j; ++i) {
+                const std::uint8_t k = Key(i, d);
+                if (k > v) break;
+                if (k == v) std::swap(sa[la++], sa[i]);
+            }
+            for (; i <= j; --j) {
+                const std::uint8_t k = Key(j, d);
+                if (k < v) break;
+                if (k == v) std::swap(sa[j], sa[rb--]);
+            }
+            if (i > j) break;
+            std::swap(sa[i++], sa[j--]);
+        }
+        // Move the equal rows from both ends to the middle.
+        const std::int32_t s = std::min(la - lo, i - la);
+        std::swap_ranges(sa + lo, sa + lo + s, sa + i - s);
+        const std::int32_t t = std::min(rb - j, hi - rb);
+        std::swap_ranges(sa + i, sa + i + t, sa + hi - t + 1);
+
+        const std::int32_t below = i - la, above = rb - j;
+        T_Range parts[3] = {{lo, lo + below - 1, d}, {lo + below, hi - above, d + 1}, {hi - above + 1, hi, d}};
+        // Equal rows read no further keys past Deepest_Key.
+        const bool equal_may_split = d + 1 <= Deepest_Key;
+        // Pending parts, pushed largest first so that the smallest is taken
+        // next; that bounds the stack.
+        T_Range pending[3];
+        int pending_count = 0;
+        for (int k = 0; k < 3; ++k) {
+            const T_Range& part = parts[k];
+            const std::int32_t rows = part.Hi - part.Lo + 1;
+            if (rows > Small_Range && (k != 1 || equal_may_split)) {
+                pending[pending_count++] = part;
+            } else if (rows >= 2) {
+                Shell_Sort(part.Lo, part.Hi, part.Depth);
+            }
+        }
+        for (int k = 1; k < pending_count; ++k)
+            for (int m = k; m > 0 && pending[m].Hi - pending[m].Lo > pending[m - 1].Hi - pending[m - 1].Lo; --m)
+                std::swap(pending[m], pending[m - 1]);
+        assert(top + pending_count <= T_Sort_Tables::Stack_Capacity);
+        for (int k = 0; k < pending_count; ++k) stack[top++] = pending[k];
+    }
+}
+
+std::uint8_t T_KYL_BWT::Choose_Pivot(std::int32_t lo, std::int32_t hi, std::int32_t d) const {
+    const std::int32_t mid = (lo + hi) / 2;
+    std::int32_t m;
+    if (hi - lo >= 256) {
+        const std::int32_t s = (hi - lo) / 8;
+        const std::int32_t m1 = Median_Of_3(lo, lo + s, lo + 2 * s, d);
+        const std::int32_t m2 = Median_Of_3(mid - s, mid, mid + s, d);
+        const std::int32_t m3 = Median_Of_3(hi - 2 * s, hi - s, hi, d);
+        m = Median_Of_3(m1, m2, m3, d);
+    } else {
+        m = Median_Of_3(lo, mid, hi, d);
+    }
+    return Key(m, d);
+}
+
+std::int32_t T_KYL_BWT::Median_Of_3(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) const {
+    const std::uint8_t ka = Key(a, d), kb = Key(b, d), kc = Key(c, d);
+    if (ka < kb) {
+        if (kb < kc) return b;
+        return ka < kc ? c : a;
+    }
+    if (kb > kc) return b;
+    return ka > kc ? c : a;
+}
+
+void T_KYL_BWT::Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
+    std::int32_t* const sa = Suffix_Array;
+    const std::int32_t rows = hi - lo + 1;
+    int k = int(std::size(Shell_Increments)) - 1;
+    while (k > 0 && Shell_Increments[k] >= rows) --k;
+    for (; k >= 0; --k) {
+        const std::int32_t h = Shell_Increments[k];
+        // Each pass leaves every h-spaced chain from lo sorted.
+        for (std::int32_t i = lo + h; i <= hi; ++i) {
+            const std::int32_t v = sa[i];
+            std::int32_t j = i;
+            while (j >= lo + h && Suffix_Greater(sa[j - h], v, d)) {
+                sa[j] = sa[j - h];
+                j -= h;
+            }
+            sa[j] = v;
+            if (Deep_Budget_Spent()) return;
+        }
+    }
+}
+
+// Compares 64 bytes per step as sixteen big-endian words, so word order is
+// byte order.  A step that takes the higher start to n + 64 has compared all
+// its block bytes and 64 of its padding zeros: the suffixes are then equal in
+// the padded sense, and the higher start is the smaller.  Reads stay below
+// N + 128, inside the zeros after the block.
+bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
+    const std::int32_t limit = Length + 64;
+    std::int32_t a = w + d, b = v + d;
+    for (;;) {
+        for (int k = 0; k < 64; k += 4) {
+            const std::uint32_t x = Load_Big_Endian(Input + a + k), y = Load_Big_Endian(Input + b + k);
+            if (x != y) return x > y;
+        }
+        a += 64;
+        b += 64;
+        --Deep_Steps_Left;
+        if (a >= limit || b >= limit) return w < v;
+    }
+}
+
+// ------------------------------------------------------------------ decode
+
 void T_KYL_BWT::Decode(T_Block_Data& data) {
-    data.Header->Len -= 3;
-    std::memcpy(data.Target->Data, data.Source->Data, data.Source->Len);
-    data.Target->Len = data.Source->Len;
+    if (data.Source->Len <= 0) {
+        Current_Controller->Swap_Buffers(data);
+        return;
+    }
+    T_Buffer& header = *data.Header;
+    Require_Intact(header.Len >= 3, "primary index missing from the header");
+    Primary_Index = 0;
+    for (int shift = 16; shift >= 0; shift -= 8) Primary_Index |= std::int32_t(header.Data[--header.Len]) << shift;
+
+    const std::int32_t n = data.Source->Len;
+    Require_Intact(n <= Max_Transformed_Length, "transformed block too long");
+    // Row 0 is the end-of-block row, so a valid primary index is 1..n-1.
+    Require_Intact(Primary_Index >= 1 && Primary_Index < n, "primary index outside the block");
+    data.Target->Len = n - 1;
+
+    const std::uint8_t* const source = data.Source->Data;
+    std::uint8_t* const target = data.Target->Data;
+    std::int32_t* const byte_start = data.Index_Array;
+    std::uint32_t* const vector = data.Work_Array;
+
+    // Entry k: (rows above k with the same byte, plus one for byte 0) * 256 +
+    // the byte.  The byte 0 rows start one late because the end-of-block mark
+    // sorts before them.  The primary row stands for the mark and is skipped.
+    std::fill(byte_start, byte_start + 256, 0);
+    byte_start[0] = 1;
+    for (std::int32_t k = 0; k < Primary_Index; ++k) {
+        const std::uint8_t b = source[k];
+        vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
+    }
+    for (std::int32_t k = Primary_Index + 1; k < n; ++k) {
+        const std::uint8_t b = source[k];
+        vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
+    }
+    // A valid walk never reads the primary row; if damage leads there, this
+    // sends it to row 0 and keeps every step inside rows 0..n-1.
+    vector[Primary_Index] = 0;
+
+    // Counts to first rows: byte_start[c] = 1 + rows holding a byte below c,
+    // except byte_start[0] = 0, whose extra one already sits in the counts.
+    for (int c = 1; c < 256; ++c) byte_start[c] += byte_start[c - 1];
+    for (int c = 255; c >= 1; --c) byte_start[c] = byte_start[c - 1];
+    byte_start[0] = 0;
+
+    // From the end-of-block row backwards: each row's successor is the row
+    // of the suffix one byte earlier.
+    std::uint32_t row = 0;
+    for (std::int32_t i = n - 2; i >= 0; --i) {
+        const std::uint32_t f = vector[row];
+        target[i] = std::uint8_t(f);
+        row = (f >> 8) + std::uint32_t(byte_start[f & 0xFF]);
+    }
 }

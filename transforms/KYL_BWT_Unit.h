@@ -1,16 +1,90 @@
 // The block-sorting transform and its inverse.
+//
+// Encode sorts all suffixes of a block of N bytes extended by an end-of-block
+// mark that sorts before every byte value (suffix N is the mark alone, so it
+// is always row 0), writes for every row the byte before its suffix, and
+// pushes the row of suffix 0 (the primary index) onto Header as 3 bytes, low
+// byte first.  Decode walks the last-to-first mapping back.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 struct T_Block_Data;
 
 class T_KYL_BWT {
 public:
-    // Replaces the block in Source by its transform (one byte longer) in
-    // Target and appends the 3-byte primary index to Header.
+    // Which class of two-byte buckets is sorted by comparison; the other
+    // class is derived by scans.  Both give the same order.
+    enum class T_Sort_Mode : std::uint8_t { Automatic, Ascending, Descending };
+
+    // Allocates the sort's work tables (about 0.5 MB) once for all blocks.
+    T_KYL_BWT();
+    ~T_KYL_BWT();
+    T_KYL_BWT(const T_KYL_BWT&) = delete;
+    T_KYL_BWT& operator=(const T_KYL_BWT&) = delete;
+
+    // Replaces the block in Source (1..Block_Size bytes) by its transform
+    // (N + 1 bytes) in Target and appends the 3-byte primary index to Header.
+    // Writes a guard byte at Source.Data[-1] and 257 zeros after the block;
+    // uses Index_Array[1..N+1] as the suffix array.  Blocks whose suffixes
+    // share long prefixes are finished by the induced sort, which also uses
+    // the rest of Index_Array and Work_Array.  An empty Source is handed on
+    // by a swap and leaves Header alone.
     void Encode(T_Block_Data& data);
+
     // Restores the block from the transformed bytes in Source and the primary
-    // index taken from the end of Header.
+    // index taken from the end of Header.  Uses Index_Array[0..255] and
+    // Work_Array[0..n-1].  Throws T_KYL_Damaged_Block for a primary index
+    // outside 1..n-1 or a transformed block longer than Max_Transformed_Length.
     void Decode(T_Block_Data& data);
+
+    // Controls for tests and benchmarks; the defaults are what the codec uses.
+    T_Sort_Mode Forced_Mode = T_Sort_Mode::Automatic;
+    // Skips the bucket sort and orders the block by the induced sort alone.
+    bool Force_Whole_Block_Sort = false;
+    // Reported by every Encode of a non-empty block.
+    T_Sort_Mode Used_Mode = T_Sort_Mode::Automatic;
+    bool Used_Whole_Block_Sort = false;
+
+    // Working copies set at every Encode; nothing is carried between blocks.
+    std::uint8_t* Input = nullptr;         // the block; Input[-1] and Input[N..N+256] writable
+    std::uint8_t* Output = nullptr;        // N + 1 bytes
+    std::int32_t Length = 0;               // N on entry, n = N + 1 during the sort
+    std::int32_t* Suffix_Array = nullptr;  // Index_Array + 1: rows 0..N
+    std::int32_t Primary_Index = 0;        // row of suffix 0
+
+private:
+    struct T_Sort_Tables;
+
+    // Fills Suffix_Array with the sorted order, writes every output byte but
+    // the one at the primary index, and sets Primary_Index.
+    void Sort_Suffixes();
+    // Sort_Suffixes steps.
+    void Count_Pairs();
+    T_Sort_Mode Choose_Mode() const;
+    void Place_Sorted_Class(T_Sort_Mode mode);
+    void Build_Group_Tables();
+    bool Sort_Ascending();
+    bool Sort_Descending();
+    void Sort_Bucket(std::int32_t first, std::int32_t last);
+    void Sort_Whole_Block();
+
+    // Sort the rows lo..hi whose suffixes agree on their first d bytes.
+    void Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d);
+    void Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d);
+    std::uint8_t Choose_Pivot(std::int32_t lo, std::int32_t hi, std::int32_t d) const;
+    std::int32_t Median_Of_3(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) const;
+    // True when suffix w sorts after suffix v; both agree on d bytes.
+    bool Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d);
+
+    std::uint8_t Key(std::int32_t row, std::int32_t d) const { return Input[Suffix_Array[row] + d]; }
+    bool Deep_Budget_Spent() const { return Deep_Steps_Left < 0; }
+
+    std::unique_ptr<T_Sort_Tables> Sort_Tables;
+    // 64-byte comparison steps the bucket sort may still spend before the
+    // block is handed to the induced sort.
+    std::int64_t Deep_Steps_Left = 0;
+    // Scratch for the induced sort: the Work_Array of the call in progress.
+    std::uint32_t* Work_Area = nullptr;
 };

@@ -1,4 +1,6 @@
-// The list-update stage: plain move-to-front over the 256 byte values.
+// The list-update stage: plain move-to-front over the 256 byte values.  Every
+// block starts from the identity list; a byte is coded as its rank before it
+// moves to the front.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,29 @@ struct T_Block_Data;
 
 class T_KYL_MTF {
 public:
+    // Rank_Of[v] is the rank of byte value v (0 = front); Symbol_At[r] the
+    // value at rank r.  Between operations each is the other's inverse.
+    std::int32_t Rank_Of[256];
+    std::int32_t Symbol_At[256];
+    std::int32_t Spare[3];
+
+    T_KYL_MTF() { Reset_List(); }
+
+    // The identity list; the spare integers become 0.
+    void Reset_List();
+    // Moves v (0..255) to rank 0; the values ahead of it move back one rank.
+    void Move_To_Front(std::int32_t v);
+    // Returns the rank of v, then moves v to the front.
+    std::int32_t Encode_Symbol(std::int32_t v);
+    // Returns the value at rank r (0..255), then moves it to the front.
+    std::int32_t Decode_Symbol(std::int32_t r);
+
+    // Source bytes to their ranks in Target, from the identity list.
     void Encode(T_Block_Data& data);
+    // Source ranks back to byte values in Target, from the identity list.
     void Decode(T_Block_Data& data);
+
+private:
+    // Rebuilds Rank_Of and Symbol_At from the byte list the block loops use.
+    void Store_List(const std::uint8_t* list);
 };

@@ -1,16 +1,102 @@
 #include "transforms/KYL_RLE_EXP_Unit.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "codec/KYL_MCP_Unit.h"
 
-// Placeholder until the run-length stage lands: a copy.
+namespace {
+
+// Classes the run tables provide; a transformed block needs 22 at most.
+constexpr std::int32_t Highest_Class = Class_Count - 1;
+
+// Length of the run of equal bytes that starts at `from`.
+std::int32_t Run_Length(const std::uint8_t* bytes, std::int32_t from, std::int32_t end) {
+    const std::uint8_t b = bytes[from];
+    std::int32_t to = from + 1;
+    while (to < end && bytes[to] == b) ++to;
+    return to - from;
+}
+
+}  // namespace
+
 void T_KYL_RLE_EXP::Encode(T_Block_Data& data) {
-    std::memcpy(data.Target->Data, data.Source->Data, data.Source->Len);
-    data.Target->Len = data.Source->Len;
+    if (data.Source->Len <= 0) {
+        Current_Controller->Swap_Buffers(data);
+        return;
+    }
+    assert(Threshold >= 2);
+    const std::uint8_t* const source = data.Source->Data;
+    const std::int32_t length = data.Source->Len;
+    std::uint8_t* const target = data.Target->Data;
+    T_Block_Tables& tables = *data.Tables;
+
+    std::int32_t written = 0;
+    for (std::int32_t i = 0; i < length;) {
+        const std::uint8_t b = source[i];
+        const std::int32_t run = Run_Length(source, i, length);
+        i += run;
+        std::int32_t copies = run;
+        if (run >= Threshold) {
+            const std::int32_t x = run - Threshold;
+            const std::int32_t e = T_KYL_MCP::Log2_Floor(x);
+            copies = Threshold + e;
+            if (e >= 1) tables.Run_Array[tables.Run_Count++] = x;
+        }
+        std::memset(target + written, b, std::size_t(copies));
+        written += copies;
+    }
+    data.Target->Len = written;
 }
 
 void T_KYL_RLE_EXP::Decode(T_Block_Data& data) {
-    std::memcpy(data.Target->Data, data.Source->Data, data.Source->Len);
-    data.Target->Len = data.Source->Len;
+    if (data.Source->Len <= 0) {
+        Current_Controller->Swap_Buffers(data);
+        return;
+    }
+    assert(Threshold >= 2);
+    const std::uint8_t* const source = data.Source->Data;
+    const std::int32_t length = data.Source->Len;
+    std::uint8_t* const target = data.Target->Data;
+    T_Block_Tables& tables = *data.Tables;
+    std::int32_t* const next = tables.Run_Class_Start;
+
+    // The block decoder filled class e's group at [first[e], next[e]).
+    std::int32_t first[Class_Count] = {};
+    for (std::int32_t e = 1; e <= Highest_Class; ++e) {
+        const std::int32_t count = tables.Run_Class_Count[e];
+        Require_Intact(count >= 0 && next[e] >= count && next[e] <= Area_Entries, "run class table out of range");
+        first[e] = next[e] - count;
+    }
+
+    // First pass: step every class's position back over the mantissas its
+    // runs will take, so it ends at the first of them.
+    for (std::int32_t i = 0; i < length;) {
+        const std::int32_t copies = Run_Length(source, i, length);
+        i += copies;
+        if (copies > Threshold) {
+            const std::int32_t e = copies - Threshold;
+            Require_Intact(e <= Highest_Class, "run class above 23");
+            Require_Intact(--next[e] >= first[e], "more runs than mantissas in a class");
+        }
+    }
+
+    // Second pass: every run of `copies` equal bytes is one run of the block.
+    std::int32_t written = 0;
+    for (std::int32_t i = 0; i < length;) {
+        const std::uint8_t b = source[i];
+        const std::int32_t copies = Run_Length(source, i, length);
+        i += copies;
+        std::int32_t run = copies;
+        if (copies > Threshold) {
+            const std::int32_t e = copies - Threshold;
+            const std::int32_t m = tables.Run_Array[next[e]++];
+            Require_Intact(m >= 0 && m < (std::int32_t(1) << e), "mantissa wider than its class");
+            run = (std::int32_t(1) << e) + m + Threshold - 1;
+        }
+        Require_Intact(run <= Max_Transformed_Length - written, "runs longer than a transformed block");
+        std::memset(target + written, b, std::size_t(run));
+        written += run;
+    }
+    data.Target->Len = written;
 }

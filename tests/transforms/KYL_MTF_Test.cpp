@@ -1,0 +1,97 @@
+#include "transforms/KYL_MTF_Unit.h"
+
+#include <numeric>
+
+#include "tests/transforms/KYL_Transforms_Test_Support.h"
+
+namespace {
+
+class T_MTF_Test : public T_Block_Test {
+protected:
+    T_KYL_MTF MTF;
+
+    T_Bytes Encode(const T_Bytes& block) {
+        Set_Source(block);
+        MTF.Encode(Data);
+        return Target_Bytes();
+    }
+    T_Bytes Decode(const T_Bytes& ranks) {
+        Set_Source(ranks);
+        MTF.Decode(Data);
+        return Target_Bytes();
+    }
+};
+
+bool Is_Consistent(const T_KYL_MTF& mtf) {
+    for (int r = 0; r < 256; ++r)
+        if (mtf.Symbol_At[r] < 0 || mtf.Symbol_At[r] > 255 || mtf.Rank_Of[mtf.Symbol_At[r]] != r) return false;
+    return true;
+}
+
+TEST_F(T_MTF_Test, Golden_Examples) {
+    EXPECT_EQ(Encode({1, 1, 0}), (T_Bytes{1, 0, 1}));
+    EXPECT_EQ(Decode({1, 0, 1}), (T_Bytes{1, 1, 0}));
+    T_Bytes ascending(256);
+    std::iota(ascending.begin(), ascending.end(), 0);
+    EXPECT_EQ(Encode(ascending), ascending);
+    EXPECT_EQ(Decode(ascending), ascending);
+    T_Bytes run(50, 200);
+    T_Bytes ranks(50, 0);
+    ranks[0] = 200;
+    EXPECT_EQ(Encode(run), ranks);
+    EXPECT_EQ(Decode(ranks), run);
+}
+
+TEST_F(T_MTF_Test, Symbol_Operations_Keep_The_List_A_Permutation) {
+    MTF.Reset_List();
+    EXPECT_EQ(MTF.Encode_Symbol(5), 5);
+    EXPECT_EQ(MTF.Encode_Symbol(5), 0);
+    EXPECT_EQ(MTF.Encode_Symbol(0), 1);
+    EXPECT_EQ(MTF.Symbol_At[0], 0);
+    EXPECT_EQ(MTF.Symbol_At[1], 5);
+    EXPECT_EQ(MTF.Symbol_At[6], 6);  // values behind the moved one keep their ranks
+    EXPECT_EQ(MTF.Decode_Symbol(255), 255);
+    EXPECT_EQ(MTF.Rank_Of[255], 0);
+    EXPECT_TRUE(Is_Consistent(MTF));
+    MTF.Spare[1] = 9;
+    MTF.Reset_List();
+    EXPECT_EQ(MTF.Rank_Of[255], 255);
+    EXPECT_EQ(MTF.Spare[1], 0);
+}
+
+// The block loops keep their own byte list; they must match the named
+// operations symbol by symbol and leave the same list behind.
+TEST_F(T_MTF_Test, Block_Loops_Match_Symbol_Operations) {
+    std::mt19937 random(17);
+    for (int round = 0; round < 20; ++round) {
+        T_Bytes block(3000);
+        for (auto& b : block) b = std::uint8_t(round % 2 ? random() % 4 * 60 : random() % 256);
+        T_KYL_MTF reference;
+        reference.Reset_List();
+        T_Bytes expected;
+        for (std::uint8_t b : block) expected.push_back(std::uint8_t(reference.Encode_Symbol(b)));
+        ASSERT_EQ(Encode(block), expected);
+        EXPECT_TRUE(std::equal(std::begin(MTF.Symbol_At), std::end(MTF.Symbol_At), std::begin(reference.Symbol_At)));
+        EXPECT_TRUE(Is_Consistent(MTF));
+        ASSERT_EQ(Decode(expected), block);
+    }
+}
+
+TEST_F(T_MTF_Test, Every_Block_Starts_From_The_Identity_List) {
+    const T_Bytes block = {9, 9, 3, 250, 3, 0, 9};
+    const T_Bytes first = Encode(block);
+    EXPECT_EQ(Encode(block), first);
+    EXPECT_EQ(Decode(first), block);
+    EXPECT_EQ(Decode(first), block);
+}
+
+TEST_F(T_MTF_Test, Empty_Source_Gives_Empty_Target) {
+    Data.Target->Len = 12;
+    EXPECT_TRUE(Encode({}).empty());
+    EXPECT_EQ(Data.Target->Len, 0);
+    Data.Target->Len = 12;
+    EXPECT_TRUE(Decode({}).empty());
+    EXPECT_EQ(Data.Target->Len, 0);
+}
+
+}  // namespace
