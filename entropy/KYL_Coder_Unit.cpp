@@ -407,7 +407,10 @@ void T_KYL_Coder::Decode_Mantissas(T_Block_Data& data, std::int32_t limit) {
     for (std::int32_t e = 1; e <= Highest_Class; ++e) {
         std::int32_t* group = tables.Run_Array + tables.Run_Class_Start[e];
         const std::int32_t count = tables.Run_Class_Count[e];
-        for (std::int32_t i = 0; i < count; ++i) group[i] = std::int32_t(Get_Mantissa(e));
+        for (std::int32_t i = 0; i < count; ++i) {
+            group[i] = std::int32_t(Get_Mantissa(e));
+            Require_Within_Payload();
+        }
         tables.Run_Class_Start[e] += count;
     }
     source.Len = Range_Coder->Finish_Decoding();
@@ -426,6 +429,7 @@ void T_KYL_Coder::Decode_Symbols(T_Block_Data& data, std::int32_t limit) {
         const std::int32_t symbol = Get_Value(coder, model);
         if (symbol == End_Symbol) break;
         Require_Intact(rank_count < Max_Transformed_Length, "more ranks than a block holds");
+        Require_Within_Payload();
         ranks[rank_count++] = std::uint8_t(symbol);
     }
     data.Source->Len = coder.Finish_Decoding();
@@ -457,6 +461,10 @@ void T_KYL_Coder::Decode_Section(T_Section_Decoder section, T_Block_Data& data, 
     (this->*section)(data, limit);
 }
 
+void T_KYL_Coder::Require_Within_Payload() const {
+    Require_Intact(Range_Coder->Read_Position() <= Read_Bound, "a section runs past the payload");
+}
+
 void T_KYL_Coder::Decode(T_Block_Data& data) {
     T_Buffer& source = *data.Source;
     std::int32_t payload_length = Pop_Byte(*data.Header) << 16;
@@ -470,6 +478,7 @@ void T_KYL_Coder::Decode(T_Block_Data& data) {
     source.Data[payload_length] = 0;
     source.Data[payload_length + 1] = 0;
     source.Data[payload_length + 2] = 0;
+    Read_Bound = payload_length + 3;
     source.Len = 0;
     Decode_Section(&T_KYL_Coder::Decode_Counts, data, limit);
     Decode_Section(&T_KYL_Coder::Decode_Mantissas, data, limit);

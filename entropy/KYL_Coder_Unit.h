@@ -44,6 +44,8 @@ public:
     // Closes the section; returns the end that Finish_Encoding returned for it
     // (for a section that decoded correctly).
     std::int32_t Finish_Decoding();
+    // The position of the next byte the decoder will take in.
+    std::int32_t Read_Position() const { return Read_Pos; }
 
 private:
     void Normalize_Encoder();
@@ -125,6 +127,14 @@ private:
     void Decode_Counts(T_Block_Data& data, std::int32_t limit);
     void Decode_Mantissas(T_Block_Data& data, std::int32_t limit);
     void Decode_Symbols(T_Block_Data& data, std::int32_t limit);
+
+    // Throws when the decoder has read past what the block's sections can
+    // span: a damaged payload is cut short here instead of decoding millions
+    // of symbols out of the zeros behind it.
+    void Require_Within_Payload() const;
+    // While decoding: the highest read position a section of the payload
+    // can reach (its stored length plus the three bytes read past its end).
+    std::int32_t Read_Bound = 0;
 
     // Owned objects; made in this order, destroyed in the reverse one.
     std::unique_ptr<T_KYL_Range_Coder> Range_Coder;
