@@ -454,39 +454,36 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
     data.Target->Len = n - 1;
 
     const std::uint8_t* const source = data.Source->Data;
-    std::uint8_t* const target = data.Target->Data;
     std::int32_t* const byte_start = data.Index_Array;
     std::uint32_t* const vector = data.Work_Array;
 
-    // Entry k: (rows above k with the same byte, plus one for byte 0) * 256 +
-    // the byte.  The byte 0 rows start one late because the end-of-block mark
-    // sorts before them.  The primary row stands for the mark and is skipped.
+    // First rows of each byte value in the sorted first column: row 0 is the
+    // end-of-block mark, then the bytes in order.  The byte at the primary
+    // row stands for the mark and is not counted.
     std::fill(byte_start, byte_start + 256, 0);
-    byte_start[0] = 1;
-    for (std::int32_t k = 0; k < Primary_Index; ++k) {
+    for (std::int32_t k = 0; k < n; ++k) ++byte_start[source[k]];
+    --byte_start[source[Primary_Index]];
+    std::int32_t first_row = 1;
+    for (int c = 0; c < 256; ++c) first_row += std::exchange(byte_start[c], first_row);
+
+    // Entry k: the row of the suffix one byte earlier (the rows above k with
+    // the same byte, counted from that byte's first row) in bits 8..30, and
+    // the byte of row k.  Storing the successor itself spares the walk a
+    // table read per step.
+    for (std::int32_t k = 0; k < n; ++k) {
+        if (k == Primary_Index) continue;
         const std::uint8_t b = source[k];
         vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
     }
-    for (std::int32_t k = Primary_Index + 1; k < n; ++k) {
-        const std::uint8_t b = source[k];
-        vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
-    }
-    // A valid walk never reads the primary row; if damage leads there, this
-    // sends it to row 0 and keeps every step inside rows 0..n-1.
-    vector[Primary_Index] = 0;
 
-    // Counts to first rows: byte_start[c] = 1 + rows holding a byte below c,
-    // except byte_start[0] = 0, whose extra one already sits in the counts.
-    for (int c = 1; c < 256; ++c) byte_start[c] += byte_start[c - 1];
-    for (int c = 255; c >= 1; --c) byte_start[c] = byte_start[c - 1];
-    byte_start[0] = 0;
-
-    // From the end-of-block row backwards: each row's successor is the row
-    // of the suffix one byte earlier.
-    std::uint32_t row = 0;
-    for (std::int32_t i = n - 2; i >= 0; --i) {
-        const std::uint32_t f = vector[row];
-        target[i] = std::uint8_t(f);
-        row = (f >> 8) + std::uint32_t(byte_start[f & 0xFF]);
+    std::uint8_t* const target = data.Target->Data;
+    if (n < T_KYL_BWT_Walk::Interleave_From || Use_Single_Walk) {
+        T_KYL_BWT_Walk::Walk_Single(vector, n, Primary_Index, target);
+    } else {
+        // The scratch area is the part of Index_Array behind the counters.
+        auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array + 256);
+        assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= (std::int64_t(Area_Entries) - 256) * 4);
+        Require_Intact(Walk.Walk_Interleaved(vector, n, Primary_Index, target, scratch),
+                       "the rows of the block do not form one cycle");
     }
 }

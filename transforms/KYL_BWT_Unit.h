@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "transforms/KYL_BWT_Walk.h"
+
 struct T_Block_Data;
 
 class T_KYL_BWT {
@@ -34,15 +36,18 @@ public:
     void Encode(T_Block_Data& data);
 
     // Restores the block from the transformed bytes in Source and the primary
-    // index taken from the end of Header.  Uses Index_Array[0..255] and
-    // Work_Array[0..n-1].  Throws T_KYL_Damaged_Block for a primary index
-    // outside 1..n-1 or a transformed block longer than Max_Transformed_Length.
+    // index taken from the end of Header.  Uses Index_Array (counters, then
+    // the walk's scratch) and Work_Array[0..n-1].  Throws T_KYL_Damaged_Block
+    // for a primary index outside 1..n-1, a transformed block longer than
+    // Max_Transformed_Length, or rows that do not form one cycle.
     void Decode(T_Block_Data& data);
 
     // Controls for tests and benchmarks; the defaults are what the codec uses.
     T_Sort_Mode Forced_Mode = T_Sort_Mode::Automatic;
     // Skips the bucket sort and orders the block by the induced sort alone.
     bool Force_Whole_Block_Sort = false;
+    // Restores every block by the one-chain walk (the reference for tests).
+    bool Use_Single_Walk = false;
     // Reported by every Encode of a non-empty block.
     T_Sort_Mode Used_Mode = T_Sort_Mode::Automatic;
     bool Used_Whole_Block_Sort = false;
@@ -82,6 +87,7 @@ private:
     bool Deep_Budget_Spent() const { return Deep_Steps_Left < 0; }
 
     std::unique_ptr<T_Sort_Tables> Sort_Tables;
+    T_KYL_BWT_Walk Walk;
     // 64-byte comparison steps the bucket sort may still spend before the
     // block is handed to the induced sort.
     std::int64_t Deep_Steps_Left = 0;
