@@ -6,7 +6,7 @@ namespace {
 
 // Chains in flight at once: enough independent reads to keep the memory
 // system busy, few enough that their state stays in registers and L1.
-constexpr int Chain_Count = 16;
+constexpr int Chain_Count = 24;
 // Pieces besides the one from row 0.  Many more pieces than chains keep all
 // chains busy to the end: a chain that finishes takes the next piece.
 constexpr std::int32_t Piece_Count = 256;
