@@ -121,6 +121,9 @@ public:
 
     T_Block_Data Block_Data;
 
+    // The block coder, for tests that lower its payload capacity.
+    T_KYL_Coder& Block_Coder() { return *Coder; }
+
     // Block steps, public for the tests that drive single blocks.
     void Encode_Block();
     void Decode_Block();

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "KYL_Test_Support.h"
 #include "codec/KYL_CRC_Unit.h"
 #include "codec/KYL_MCP_Unit.h"
+#include "entropy/KYL_Coder_Unit.h"
 #include "front/KYL_Batch.h"
 #include "platform/KYL_Platform.h"
 
@@ -184,6 +187,83 @@ TEST_F(Injected_Failure, A_Failed_Or_Short_Write_Is_An_Error) {
         KYL_Faults.Write_Short_After = after;
         Expect_Platform_Failure({"-e", Dir / "in.kyl"}, Dir / "in.exp");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Drives the controller in this process, console silenced.
+class Controller_Run : public ::testing::Test {
+protected:
+    Controller_Run() : Scope(Controller) { T_KYL_Console::Redirect(&Console); }
+    ~Controller_Run() override { T_KYL_Console::Redirect(nullptr); }
+
+    T_Temp_Dir Dir;
+    std::ostringstream Console;
+    T_KYL_MCP Controller;
+    T_Current_Controller_Scope Scope;
+};
+
+// A block whose coded payload would not fit its buffer is written raw behind
+// a 6-byte header, read again from the input, and expands like any other.
+TEST_F(Controller_Run, A_Payload_That_Does_Not_Fit_Is_Stored_Raw) {
+    T_Bytes original = Text_Like_Bytes(std::size_t(Block_Size) + 5000, 31);
+    Write_File(Dir / "in.txt", original);
+    Controller.Block_Coder().Payload_Capacity = 4000;  // the second block's payload fits, the first's does not
+    Controller.Compress_File(Dir / "in.txt", Dir / "in.kyl", 1);
+    Controller.Block_Coder().Payload_Capacity = Read_Ahead;
+    const T_Bytes compressed = Read_File(Dir / "in.kyl");
+    ASSERT_GT(compressed.size(), std::size_t(Block_Size) + 6);
+    EXPECT_EQ(compressed[0], 6);
+    EXPECT_EQ(compressed[1], 0x00);
+    const std::uint32_t crc = CRC_Of(T_Bytes(original.begin(), original.begin() + Block_Size));
+    EXPECT_EQ(T_Bytes(compressed.begin() + 2, compressed.begin() + 6),
+              T_Bytes({std::uint8_t(crc), std::uint8_t(crc >> 8), std::uint8_t(crc >> 16), std::uint8_t(crc >> 24)}));
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + Block_Size, compressed.begin() + 6));
+    EXPECT_EQ(compressed[6 + std::size_t(Block_Size)], 12);
+    EXPECT_EQ(compressed[7 + std::size_t(Block_Size)], 0x01);
+    Controller.Expand_File(Dir / "in.kyl", Dir / "in.exp");
+    EXPECT_EQ(Read_File(Dir / "in.exp"), original);
+}
+
+// Flag bit 1 selects the other blend of the mantissa context model: a block
+// with long runs either still expands to its original or fails cleanly.
+TEST_F(Controller_Run, The_Variant_Flag_Changes_The_Blend_And_Nothing_Breaks) {
+    T_Bytes original;
+    for (int i = 0; i < 400; ++i) original.insert(original.end(), std::size_t(20 + (i * 7919) % 3000), std::uint8_t(i % 7));
+    Write_File(Dir / "runs.bin", original);
+    Controller.Compress_File(Dir / "runs.bin", Dir / "runs.kyl", 1);
+    T_Bytes flipped = Read_File(Dir / "runs.kyl");
+    flipped[1] |= 0x02;
+    Write_File(Dir / "variant.kyl", flipped);
+    bool failed = false;
+    try {
+        Controller.Expand_File(Dir / "variant.kyl", Dir / "variant.exp");
+    } catch (const T_KYL_CRC_Failure&) {
+        failed = true;
+    }
+    if (!failed) {
+        EXPECT_EQ(Read_File(Dir / "variant.exp"), original);
+    }
+    // These mantissas are many and long: the other blend cannot decode them all alike.
+    EXPECT_TRUE(failed);
+    EXPECT_NE(Console.str().find("CRC is not valid. Program execution terminated!"), std::string::npos);
+}
+
+// A real full file system, where one can be mounted (root, a tmpfs).
+TEST(Full_Disk, Writing_To_A_Full_File_System_Is_An_Error) {
+    T_Temp_Dir dir;
+    const std::string mount = "mount -t tmpfs -o size=64k kyl-test '" + dir.Path().string() + "' 2>/dev/null";
+    if (::geteuid() != 0 || std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
+    const T_Bytes original = Random_Bytes(40000, 41);
+    Write_File(dir / "r.bin", original);
+    const T_Run_Result run = Run_KYL(dir.Path(), {"-c", "r.bin"});
+    const T_Bytes input_after = Read_File(dir / "r.bin");
+    std::system(("umount '" + dir.Path().string() + "'").c_str());
+    EXPECT_EQ(run.Exit_Status, 1);
+    EXPECT_NE(run.Output.find("Error: cannot write \"r.kyl\": No space left on device"), std::string::npos) << run.Output;
+    EXPECT_EQ(input_after, original);
 }
 
 }  // namespace
