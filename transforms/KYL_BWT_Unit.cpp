@@ -1,6 +1,7 @@
 #include "transforms/KYL_BWT_Unit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <utility>
@@ -26,8 +27,8 @@ constexpr std::int32_t Pair_Count = 65536;
 constexpr std::int32_t Zero_Tail = 257;
 // Ranges at or below this many rows are finished by Shell_Sort.
 constexpr std::int32_t Small_Range = 12;
-// Quick_Sort reads keys at depths up to this; deeper equal ranges go to
-// Shell_Sort from one byte further on.
+// Quick_Sort splits on keys that start at depths up to this; deeper equal
+// ranges go to Shell_Sort, which compares them in full.
 constexpr std::int32_t Deepest_Key = 25;
 // Both bytes of a bucket are known equal, so its sort starts at the third.
 constexpr std::int32_t Bucket_Depth = 2;
@@ -41,9 +42,28 @@ constexpr std::int64_t Deep_Steps_Floor = 1 << 16;
 constexpr std::int32_t Shell_Increments[] = {1,     4,      13,     40,     121,    364,     1093,
                                              3280,  9841,   29524,  88573,  265720, 797161,  2391484};
 
-std::uint32_t Load_Big_Endian(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+// A keyed row: the Key_Bytes bytes of a suffix from the current depth, read
+// big-endian into bits 24..63, and the suffix's position in bits 0..23.  Two
+// keyed rows compare like their keys as long as the keys differ, and the sort
+// moves one word per row instead of reading the block at every step.
+constexpr int Position_Bits = 24;
+constexpr std::uint64_t Position_Mask = (std::uint64_t(1) << Position_Bits) - 1;
+constexpr std::int32_t Key_Bytes = 5;
+static_assert(Block_Size < (std::int64_t(1) << Position_Bits), "positions must fit below the key");
+
+std::uint64_t Load_Big_Endian_64(const std::uint8_t* p) {
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
+    return x;
 }
+
+std::int32_t Position_Of(std::uint64_t keyed) { return std::int32_t(keyed & Position_Mask); }
+std::uint64_t Key_Of(std::uint64_t keyed) { return keyed >> Position_Bits; }
+
+// How far ahead the key loads are prefetched: the rows' suffixes are spread
+// over the whole block, so nearly every load misses the cache.
+constexpr std::int32_t Prefetch_Distance = 16;
 
 }  // namespace
 
@@ -121,6 +141,11 @@ void T_KYL_BWT::Sort_Suffixes() {
     Suffix_Array[t.Equal_Low[0]] = N;
     ++t.Equal_Low[0];
 
+    // A bucket of the sorted class holds at most every second position, so
+    // its keyed rows (two words each) fit in Work_Area.
+    static_assert(std::int64_t(Block_Size) + 2 <= Area_Entries);
+    assert(reinterpret_cast<std::uintptr_t>(Work_Area) % alignof(std::uint64_t) == 0);
+    Keyed = reinterpret_cast<std::uint64_t*>(Work_Area);
     Deep_Steps_Left = std::max<std::int64_t>(Deep_Steps_Floor, Deep_Steps_Per_Suffix * Length);
     const bool finished = mode == T_Sort_Mode::Ascending ? Sort_Ascending() : Sort_Descending();
     if (!finished) Sort_Whole_Block();
@@ -187,14 +212,19 @@ void T_KYL_BWT::Build_Group_Tables() {
     }
 }
 
-// Sorts bucket rows first..last (both included) by comparison.
+// Sorts bucket rows first..last (both included) by comparison, on a keyed
+// copy of the rows.
 void T_KYL_BWT::Sort_Bucket(std::int32_t first, std::int32_t last) {
     const std::int32_t rows = last - first + 1;
+    if (rows < 2) return;
+    Load_Keys(first, last, Bucket_Depth);
     if (rows > Small_Range) {
-        Quick_Sort(first, last, Bucket_Depth);
-    } else if (rows >= 2) {
-        Shell_Sort(first, last, Bucket_Depth);
+        Quick_Sort(0, rows - 1, Bucket_Depth);
+    } else {
+        Shell_Sort(0, rows - 1, Bucket_Depth);
     }
+    std::int32_t* const sa = Suffix_Array + first;
+    for (std::int32_t k = 0; k < rows; ++k) sa[k] = Position_Of(Keyed[k]);
 }
 
 // Groups in rising order: a group's below rows were all derived by the emit
@@ -306,11 +336,32 @@ void T_KYL_BWT::Sort_Whole_Block() {
 
 // ------------------------------------------------------------ comparison
 
-// Multikey quicksort with a ternary split on the key at depth d.
+// Keyed[0..last-first] from rows first..last, with the keys of depth d.
+void T_KYL_BWT::Load_Keys(std::int32_t first, std::int32_t last, std::int32_t d) {
+    const std::int32_t* const sa = Suffix_Array + first;
+    const std::int32_t rows = last - first + 1;
+    for (std::int32_t k = 0; k < rows; ++k) {
+        if (k + Prefetch_Distance < rows) __builtin_prefetch(Input + sa[k + Prefetch_Distance] + d);
+        const std::int32_t p = sa[k];
+        Keyed[k] = (Load_Big_Endian_64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
+    }
+}
+
+// Replaces the keys of Keyed[lo..hi] by those of depth d.
+void T_KYL_BWT::Refresh_Keys(std::int32_t lo, std::int32_t hi, std::int32_t d) {
+    for (std::int32_t k = lo; k <= hi; ++k) {
+        if (k + Prefetch_Distance <= hi) __builtin_prefetch(Input + Position_Of(Keyed[k + Prefetch_Distance]) + d);
+        const std::int32_t p = Position_Of(Keyed[k]);
+        Keyed[k] = (Load_Big_Endian_64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
+    }
+}
+
+// Multikey quicksort with a ternary split on the Key_Bytes-byte key at depth
+// d: the equal part moves on to the next key, the others keep theirs.
 void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
     using T_Range = T_Sort_Tables::T_Range;
     T_Range* const stack = Sort_Tables->Stack;
-    std::int32_t* const sa = Suffix_Array;
+    std::uint64_t* const keyed = Keyed;
     int top = 0;
     stack[top++] = {lo, hi, d};
     while (top > 0) {
@@ -319,35 +370,46 @@ void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
         lo = range.Lo;
         hi = range.Hi;
         d = range.Depth;
-        const std::uint8_t v = Choose_Pivot(lo, hi, d);
+        // A keyed row's key is below the pivot when the row is below
+        // below_v, above it when the row is above above_v.
+        const std::uint64_t below_v = Choose_Pivot(lo, hi) << Position_Bits;
+        const std::uint64_t above_v = below_v | Position_Mask;
 
-        // Invariant: lo..la-1 and rb+1..hi equal v, la..i-1 below v,
-        // j+1..rb above v; i..j not yet seen.
+        // Invariant: lo..la-1 and rb+1..hi equal the pivot, la..i-1 below
+        // it, j+1..rb above it; i..j not yet seen.
         std::int32_t la = lo, i = lo, j = hi, rb = hi;
         for (;;) {
             for (; i <= j; ++i) {
-                const std::uint8_t k = Key(i, d);
-                if (k > v) break;
-                if (k == v) std::swap(sa[la++], sa[i]);
+                const std::uint64_t k = keyed[i];
+                if (k > above_v) break;
+                if (k >= below_v) std::swap(keyed[la++], keyed[i]);
             }
             for (; i <= j; --j) {
-                const std::uint8_t k = Key(j, d);
-                if (k < v) break;
-                if (k == v) std::swap(sa[j], sa[rb--]);
+                const std::uint64_t k = keyed[j];
+                if (k < below_v) break;
+                if (k <= above_v) std::swap(keyed[j], keyed[rb--]);
             }
             if (i > j) break;
-            std::swap(sa[i++], sa[j--]);
+            std::swap(keyed[i++], keyed[j--]);
         }
         // Move the equal rows from both ends to the middle.
         const std::int32_t s = std::min(la - lo, i - la);
-        std::swap_ranges(sa + lo, sa + lo + s, sa + i - s);
+        std::swap_ranges(keyed + lo, keyed + lo + s, keyed + i - s);
         const std::int32_t t = std::min(rb - j, hi - rb);
-        std::swap_ranges(sa + i, sa + i + t, sa + hi - t + 1);
+        std::swap_ranges(keyed + i, keyed + i + t, keyed + hi - t + 1);
 
         const std::int32_t below = i - la, above = rb - j;
-        T_Range parts[3] = {{lo, lo + below - 1, d}, {lo + below, hi - above, d + 1}, {hi - above + 1, hi, d}};
-        // Equal rows read no further keys past Deepest_Key.
-        const bool equal_may_split = d + 1 <= Deepest_Key;
+        const std::int32_t next_d = d + Key_Bytes;
+        T_Range parts[3] = {{lo, lo + below - 1, d}, {lo + below, hi - above, next_d}, {hi - above + 1, hi, d}};
+        // The equal rows agree on Key_Bytes more bytes: their keys move on,
+        // unless they are past Deepest_Key, where Shell_Sort finishes them on
+        // the keys they have.
+        const bool equal_may_split = next_d <= Deepest_Key;
+        if (equal_may_split && parts[1].Hi > parts[1].Lo) {
+            Refresh_Keys(parts[1].Lo, parts[1].Hi, next_d);
+        } else {
+            parts[1].Depth = d;
+        }
         // Pending parts, pushed largest first so that the smallest is taken
         // next; that bounds the stack.
         T_Range pending[3];
@@ -369,33 +431,32 @@ void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
     }
 }
 
-std::uint8_t T_KYL_BWT::Choose_Pivot(std::int32_t lo, std::int32_t hi, std::int32_t d) const {
+std::uint64_t T_KYL_BWT::Choose_Pivot(std::int32_t lo, std::int32_t hi) const {
+    const std::uint64_t* const keyed = Keyed;
     const std::int32_t mid = (lo + hi) / 2;
-    std::int32_t m;
     if (hi - lo >= 256) {
         const std::int32_t s = (hi - lo) / 8;
-        const std::int32_t m1 = Median_Of_3(lo, lo + s, lo + 2 * s, d);
-        const std::int32_t m2 = Median_Of_3(mid - s, mid, mid + s, d);
-        const std::int32_t m3 = Median_Of_3(hi - 2 * s, hi - s, hi, d);
-        m = Median_Of_3(m1, m2, m3, d);
-    } else {
-        m = Median_Of_3(lo, mid, hi, d);
+        const std::uint64_t m1 = Median_Of_3(keyed[lo], keyed[lo + s], keyed[lo + 2 * s]);
+        const std::uint64_t m2 = Median_Of_3(keyed[mid - s], keyed[mid], keyed[mid + s]);
+        const std::uint64_t m3 = Median_Of_3(keyed[hi - 2 * s], keyed[hi - s], keyed[hi]);
+        return Key_Of(Median_Of_3(m1, m2, m3));
     }
-    return Key(m, d);
+    return Key_Of(Median_Of_3(keyed[lo], keyed[mid], keyed[hi]));
 }
 
-std::int32_t T_KYL_BWT::Median_Of_3(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) const {
-    const std::uint8_t ka = Key(a, d), kb = Key(b, d), kc = Key(c, d);
-    if (ka < kb) {
-        if (kb < kc) return b;
-        return ka < kc ? c : a;
+// Keyed rows with equal keys are interchangeable here: only the median key
+// matters.
+std::uint64_t T_KYL_BWT::Median_Of_3(std::uint64_t a, std::uint64_t b, std::uint64_t c) const {
+    if (a < b) {
+        if (b < c) return b;
+        return a < c ? c : a;
     }
-    if (kb > kc) return b;
-    return ka > kc ? c : a;
+    if (b > c) return b;
+    return a > c ? c : a;
 }
 
 void T_KYL_BWT::Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
-    std::int32_t* const sa = Suffix_Array;
+    std::uint64_t* const keyed = Keyed;
     const std::int32_t rows = hi - lo + 1;
     int k = int(std::size(Shell_Increments)) - 1;
     while (k > 0 && Shell_Increments[k] >= rows) --k;
@@ -403,29 +464,36 @@ void T_KYL_BWT::Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
         const std::int32_t h = Shell_Increments[k];
         // Each pass leaves every h-spaced chain from lo sorted.
         for (std::int32_t i = lo + h; i <= hi; ++i) {
-            const std::int32_t v = sa[i];
+            const std::uint64_t v = keyed[i];
             std::int32_t j = i;
-            while (j >= lo + h && Suffix_Greater(sa[j - h], v, d)) {
-                sa[j] = sa[j - h];
+            while (j >= lo + h && Keyed_Greater(keyed[j - h], v, d)) {
+                keyed[j] = keyed[j - h];
                 j -= h;
             }
-            sa[j] = v;
+            keyed[j] = v;
             if (Deep_Budget_Spent()) return;
         }
     }
 }
 
-// Compares 64 bytes per step as sixteen big-endian words, so word order is
+// Different keys decide at once; equal ones leave the suffixes to be
+// compared from the byte after the key.
+bool T_KYL_BWT::Keyed_Greater(std::uint64_t w, std::uint64_t v, std::int32_t d) {
+    if (Key_Of(w) != Key_Of(v)) return w > v;
+    return Suffix_Greater(Position_Of(w), Position_Of(v), d + Key_Bytes);
+}
+
+// Compares 64 bytes per step as eight big-endian words, so word order is
 // byte order.  A step that takes the higher start to n + 64 has compared all
 // its block bytes and 64 of its padding zeros: the suffixes are then equal in
 // the padded sense, and the higher start is the smaller.  Reads stay below
-// N + 128, inside the zeros after the block.
+// N + 128 + Deepest_Key + Key_Bytes, inside the zeros after the block.
 bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
     const std::int32_t limit = Length + 64;
     std::int32_t a = w + d, b = v + d;
     for (;;) {
-        for (int k = 0; k < 64; k += 4) {
-            const std::uint32_t x = Load_Big_Endian(Input + a + k), y = Load_Big_Endian(Input + b + k);
+        for (int k = 0; k < 64; k += 8) {
+            const std::uint64_t x = Load_Big_Endian_64(Input + a + k), y = Load_Big_Endian_64(Input + b + k);
             if (x != y) return x > y;
         }
         a += 64;
