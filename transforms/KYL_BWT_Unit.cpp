@@ -232,7 +232,6 @@ void T_KYL_BWT::Sort_Bucket(std::int32_t first, std::int32_t last) {
 // the deep comparisons ran out of budget.
 bool T_KYL_BWT::Sort_Ascending() {
     T_Sort_Tables& t = *Sort_Tables;
-    std::int32_t* const sa = Suffix_Array;
     // Suffix 0 has no byte before it; the guard 0 is never above Input[0], so
     // the emit scan derives nothing from it.
     Input[-1] = 0;
@@ -245,22 +244,18 @@ bool T_KYL_BWT::Sort_Ascending() {
             }
         }
         if (t.Equal_Count[c] > 0) {
-            // Suffix p - 1 of a (c, c) bucket sorts like suffix p.  The right
-            // scan walks down from the group's top, also over rows it fills.
-            for (std::int32_t r = t.Group_End[c]; r > t.Equal_High[c]; --r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_High[c]--] = p - 1;
-            }
             const std::int32_t group_first = t.Group_End[c] - t.Above_Count[c] - t.Equal_Count[c] - t.Below_Count[c] + 1;
-            for (std::int32_t r = group_first; r < t.Equal_Low[c]; ++r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_Low[c]++] = p - 1;
-            }
+            t.Equal_High[c] = Fill_Equal_Downwards(std::uint8_t(c), t.Group_End[c], t.Equal_High[c]);
+            t.Equal_Low[c] = Fill_Equal_Upwards(std::uint8_t(c), group_first, t.Equal_Low[c]);
         }
         // Rows 0..o-1 are final and emitted.  A suffix p - 1 whose first byte
-        // b is above Input[p] sits in group b's below part, which fills in
-        // the order its successors are met here.
-        for (; o <= t.Group_End[c]; ++o) {
+        // b is above c sits in group b's below part, which fills in the order
+        // its successors are met here.
+        std::int32_t* const sa = Suffix_Array;
+        const std::int32_t group_end = t.Group_End[c];
+        for (; o <= group_end; ++o) {
+            // The group's rows are all final, so the rows ahead can be fetched.
+            if (o + Prefetch_Distance <= group_end) __builtin_prefetch(Input + sa[o + Prefetch_Distance] - 1);
             const std::int32_t p = sa[o];
             const std::uint8_t b = Input[p - 1];
             if (p > 0) {
@@ -268,7 +263,7 @@ bool T_KYL_BWT::Sort_Ascending() {
             } else {
                 Primary_Index = o;
             }
-            if (b > Input[p]) sa[t.Group_Start[b]++] = p - 1;
+            if (b > c) sa[t.Group_Start[b]++] = p - 1;
         }
     }
     return true;
@@ -278,7 +273,6 @@ bool T_KYL_BWT::Sort_Ascending() {
 // above parts derived from their successors.
 bool T_KYL_BWT::Sort_Descending() {
     T_Sort_Tables& t = *Sort_Tables;
-    std::int32_t* const sa = Suffix_Array;
     // The guard 255 is never below Input[0].
     Input[-1] = 255;
     std::int32_t o = Length - 1;
@@ -290,19 +284,16 @@ bool T_KYL_BWT::Sort_Descending() {
             }
         }
         if (t.Equal_Count[c] > 0) {
-            for (std::int32_t r = t.Group_Start[c]; r < t.Equal_Low[c]; ++r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_Low[c]++] = p - 1;
-            }
             const std::int32_t group_last =
                 t.Group_Start[c] + t.Below_Count[c] + t.Equal_Count[c] + t.Above_Count[c] - 1;
-            for (std::int32_t r = group_last; r > t.Equal_High[c]; --r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_High[c]--] = p - 1;
-            }
+            t.Equal_Low[c] = Fill_Equal_Upwards(std::uint8_t(c), t.Group_Start[c], t.Equal_Low[c]);
+            t.Equal_High[c] = Fill_Equal_Downwards(std::uint8_t(c), group_last, t.Equal_High[c]);
         }
         // Rows o+1..N are final and emitted.
-        for (; o >= t.Group_Start[c]; --o) {
+        std::int32_t* const sa = Suffix_Array;
+        const std::int32_t group_start = t.Group_Start[c];
+        for (; o >= group_start; --o) {
+            if (o - Prefetch_Distance >= group_start) __builtin_prefetch(Input + sa[o - Prefetch_Distance] - 1);
             const std::int32_t p = sa[o];
             const std::uint8_t b = Input[p - 1];
             if (p > 0) {
@@ -310,10 +301,36 @@ bool T_KYL_BWT::Sort_Descending() {
             } else {
                 Primary_Index = o;
             }
-            if (b < Input[p]) sa[t.Group_End[b]--] = p - 1;
+            if (b < c) sa[t.Group_End[b]--] = p - 1;
         }
     }
     return true;
+}
+
+// Suffix p - 1 of a (c, c) bucket sorts like suffix p, and every row of group
+// c holds a suffix whose first byte is c.  The scan runs from row `from` up to
+// the bucket's fill front `low`, also over the rows it fills itself, and
+// returns the front it leaves.  Rows below the front are final, so the rows
+// ahead can be fetched.
+std::int32_t T_KYL_BWT::Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low) {
+    std::int32_t* const sa = Suffix_Array;
+    for (std::int32_t r = from; r < low; ++r) {
+        if (r + Prefetch_Distance < low) __builtin_prefetch(Input + sa[r + Prefetch_Distance] - 1);
+        const std::int32_t p = sa[r];
+        if (p > 0 && Input[p - 1] == c) sa[low++] = p - 1;
+    }
+    return low;
+}
+
+// The same from row `from` down to the fill front `high`.
+std::int32_t T_KYL_BWT::Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high) {
+    std::int32_t* const sa = Suffix_Array;
+    for (std::int32_t r = from; r > high; --r) {
+        if (r - Prefetch_Distance > high) __builtin_prefetch(Input + sa[r - Prefetch_Distance] - 1);
+        const std::int32_t p = sa[r];
+        if (p > 0 && Input[p - 1] == c) sa[high--] = p - 1;
+    }
+    return high;
 }
 
 // Orders the whole block by induced sorting, then emits it.  Its scratch: the

@@ -73,6 +73,9 @@ private:
     bool Sort_Ascending();
     bool Sort_Descending();
     void Sort_Bucket(std::int32_t first, std::int32_t last);
+    // Fill the (c, c) bucket from the rows of group c; return the new front.
+    std::int32_t Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low);
+    std::int32_t Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high);
     void Sort_Whole_Block();
 
     // The comparison sort of one bucket works on a copy of its rows, each
