@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "codec/KYL_MCP_Unit.h"
 #include "transforms/KYL_Induced_Sort.h"
@@ -27,6 +28,10 @@ constexpr std::int32_t Pair_Count = 65536;
 constexpr std::int32_t Zero_Tail = 257;
 // Ranges at or below this many rows are finished by Shell_Sort.
 constexpr std::int32_t Small_Range = 12;
+// Quick_Sort splits ranges above this many rows by the next byte of their key
+// in one counting pass, which settles eight bits where a pivot settles about
+// one and a half; smaller ranges split at a pivot.
+constexpr std::int32_t Byte_Split_Range = 256;
 // Quick_Sort splits on keys that start at depths up to this; deeper equal
 // ranges go to Shell_Sort, which compares them in full.
 constexpr std::int32_t Deepest_Key = 25;
@@ -67,6 +72,12 @@ constexpr std::int32_t Prefetch_Distance = 16;
 
 }  // namespace
 
+// Keyed rows Lo..Hi whose suffixes agree on Depth bytes and whose keys, of
+// that depth, agree on their first Settled bytes (Key_Bytes: the whole key).
+struct T_KYL_BWT::T_Range {
+    std::int32_t Lo, Hi, Depth, Settled;
+};
+
 struct T_KYL_BWT::T_Sort_Tables {
     // Pair_Start[k]: first row of bucket k = first byte * 256 + second byte;
     // Pair_Start[65536] = n.
@@ -83,16 +94,12 @@ struct T_KYL_BWT::T_Sort_Tables {
     std::int32_t Equal_High[256];
     std::int32_t Group_End[256];
 
-    struct T_Range {
-        std::int32_t Lo, Hi, Depth;
-    };
-    // Quick_Sort keeps the largest part deepest and takes the smallest next,
-    // so the pending ranges number at most about 2 log3(n / 12) + 3.
-    static constexpr int Stack_Capacity = 128;
-    T_Range Stack[Stack_Capacity];
+    // Quick_Sort's pending ranges.  A byte split pushes up to 256 at once, so
+    // the stack grows as needed; it stays far below the rows of a bucket.
+    std::vector<T_Range> Stack;
 };
 
-T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) {}
+T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) { Sort_Tables->Stack.reserve(1024); }
 T_KYL_BWT::~T_KYL_BWT() = default;
 
 // ------------------------------------------------------------------ encode
@@ -373,78 +380,121 @@ void T_KYL_BWT::Refresh_Keys(std::int32_t lo, std::int32_t hi, std::int32_t d) {
     }
 }
 
-// Multikey quicksort with a ternary split on the Key_Bytes-byte key at depth
-// d: the equal part moves on to the next key, the others keep theirs.
+// Multikey quicksort on the keyed rows, after Bentley and Sedgewick: a
+// ternary split at a pivot key, or for large ranges a split by the next key
+// byte.  A part whose whole key is equal moves on to the next key; the others
+// keep theirs.
 void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
-    using T_Range = T_Sort_Tables::T_Range;
-    T_Range* const stack = Sort_Tables->Stack;
-    std::uint64_t* const keyed = Keyed;
-    int top = 0;
-    stack[top++] = {lo, hi, d};
-    while (top > 0) {
+    std::vector<T_Range>& stack = Sort_Tables->Stack;
+    stack.clear();
+    stack.push_back({lo, hi, d, 0});
+    while (!stack.empty()) {
         if (Deep_Budget_Spent()) return;
-        const T_Range range = stack[--top];
-        lo = range.Lo;
-        hi = range.Hi;
-        d = range.Depth;
-        // A keyed row's key is below the pivot when the row is below
-        // below_v, above it when the row is above above_v.
-        const std::uint64_t below_v = Choose_Pivot(lo, hi) << Position_Bits;
-        const std::uint64_t above_v = below_v | Position_Mask;
-
-        // Invariant: lo..la-1 and rb+1..hi equal the pivot, la..i-1 below
-        // it, j+1..rb above it; i..j not yet seen.
-        std::int32_t la = lo, i = lo, j = hi, rb = hi;
-        for (;;) {
-            for (; i <= j; ++i) {
-                const std::uint64_t k = keyed[i];
-                if (k > above_v) break;
-                if (k >= below_v) std::swap(keyed[la++], keyed[i]);
-            }
-            for (; i <= j; --j) {
-                const std::uint64_t k = keyed[j];
-                if (k < below_v) break;
-                if (k <= above_v) std::swap(keyed[j], keyed[rb--]);
-            }
-            if (i > j) break;
-            std::swap(keyed[i++], keyed[j--]);
-        }
-        // Move the equal rows from both ends to the middle.
-        const std::int32_t s = std::min(la - lo, i - la);
-        std::swap_ranges(keyed + lo, keyed + lo + s, keyed + i - s);
-        const std::int32_t t = std::min(rb - j, hi - rb);
-        std::swap_ranges(keyed + i, keyed + i + t, keyed + hi - t + 1);
-
-        const std::int32_t below = i - la, above = rb - j;
-        const std::int32_t next_d = d + Key_Bytes;
-        T_Range parts[3] = {{lo, lo + below - 1, d}, {lo + below, hi - above, next_d}, {hi - above + 1, hi, d}};
-        // The equal rows agree on Key_Bytes more bytes: their keys move on,
-        // unless they are past Deepest_Key, where Shell_Sort finishes them on
-        // the keys they have.
-        const bool equal_may_split = next_d <= Deepest_Key;
-        if (equal_may_split && parts[1].Hi > parts[1].Lo) {
-            Refresh_Keys(parts[1].Lo, parts[1].Hi, next_d);
+        const T_Range range = stack.back();
+        stack.pop_back();
+        if (range.Hi - range.Lo + 1 > Byte_Split_Range && range.Settled < Key_Bytes) {
+            Split_By_Byte(range);
         } else {
-            parts[1].Depth = d;
+            Split_At_Pivot(range);
         }
-        // Pending parts, pushed largest first so that the smallest is taken
-        // next; that bounds the stack.
-        T_Range pending[3];
-        int pending_count = 0;
-        for (int k = 0; k < 3; ++k) {
-            const T_Range& part = parts[k];
-            const std::int32_t rows = part.Hi - part.Lo + 1;
-            if (rows > Small_Range && (k != 1 || equal_may_split)) {
-                pending[pending_count++] = part;
-            } else if (rows >= 2) {
-                Shell_Sort(part.Lo, part.Hi, part.Depth);
+    }
+}
+
+// The ternary split at the pivot key, into below, equal and above parts.
+void T_KYL_BWT::Split_At_Pivot(const T_Range& range) {
+    std::uint64_t* const keyed = Keyed;
+    const std::int32_t lo = range.Lo, hi = range.Hi;
+    // A keyed row's key is below the pivot when the row is below below_v,
+    // above it when the row is above above_v.
+    const std::uint64_t below_v = Choose_Pivot(lo, hi) << Position_Bits;
+    const std::uint64_t above_v = below_v | Position_Mask;
+
+    // Invariant: lo..la-1 and rb+1..hi equal the pivot, la..i-1 below it,
+    // j+1..rb above it; i..j not yet seen.
+    std::int32_t la = lo, i = lo, j = hi, rb = hi;
+    for (;;) {
+        for (; i <= j; ++i) {
+            const std::uint64_t k = keyed[i];
+            if (k > above_v) break;
+            if (k >= below_v) std::swap(keyed[la++], keyed[i]);
+        }
+        for (; i <= j; --j) {
+            const std::uint64_t k = keyed[j];
+            if (k < below_v) break;
+            if (k <= above_v) std::swap(keyed[j], keyed[rb--]);
+        }
+        if (i > j) break;
+        std::swap(keyed[i++], keyed[j--]);
+    }
+    // Move the equal rows from both ends to the middle.
+    const std::int32_t s = std::min(la - lo, i - la);
+    std::swap_ranges(keyed + lo, keyed + lo + s, keyed + i - s);
+    const std::int32_t t = std::min(rb - j, hi - rb);
+    std::swap_ranges(keyed + i, keyed + i + t, keyed + hi - t + 1);
+
+    const std::int32_t below = i - la, above = rb - j;
+    T_Range parts[3] = {{lo, lo + below - 1, range.Depth, range.Settled},
+                        {lo + below, hi - above, range.Depth, Key_Bytes},
+                        {hi - above + 1, hi, range.Depth, range.Settled}};
+    // Pending parts go on the stack largest first, so that the smallest is
+    // taken next.
+    int order[3] = {0, 1, 2};
+    std::sort(order, order + 3, [&parts](int x, int y) { return parts[x].Hi - parts[x].Lo > parts[y].Hi - parts[y].Lo; });
+    for (int k : order) Schedule(parts[k]);
+}
+
+// The counting split by key byte `Settled`: counts, then moves every row to
+// its byte's part by following cycles of displaced rows, in place.
+void T_KYL_BWT::Split_By_Byte(const T_Range& range) {
+    std::uint64_t* const keyed = Keyed;
+    const int shift = 64 - 8 * (range.Settled + 1);
+    std::int32_t next[256], end[256];
+    std::int32_t count[256] = {};
+    for (std::int32_t k = range.Lo; k <= range.Hi; ++k) ++count[(keyed[k] >> shift) & 0xFF];
+    std::int32_t start = range.Lo;
+    for (int b = 0; b < 256; ++b) {
+        next[b] = start;
+        start += count[b];
+        end[b] = start;
+    }
+    // Invariant: rows range.Lo..next[b]-1 of part b hold byte b.
+    for (int b = 0; b < 256; ++b) {
+        while (next[b] < end[b]) {
+            std::uint64_t row = keyed[next[b]];
+            int t = int(row >> shift) & 0xFF;
+            while (t != b) {
+                std::swap(row, keyed[next[t]++]);
+                t = int(row >> shift) & 0xFF;
             }
+            keyed[next[b]++] = row;
         }
-        for (int k = 1; k < pending_count; ++k)
-            for (int m = k; m > 0 && pending[m].Hi - pending[m].Lo > pending[m - 1].Hi - pending[m - 1].Lo; --m)
-                std::swap(pending[m], pending[m - 1]);
-        assert(top + pending_count <= T_Sort_Tables::Stack_Capacity);
-        for (int k = 0; k < pending_count; ++k) stack[top++] = pending[k];
+    }
+    // Highest byte pushed first, so the parts are taken in row order.
+    for (int b = 255; b >= 0; --b)
+        if (count[b] > 0) Schedule({end[b] - count[b], end[b] - 1, range.Depth, range.Settled + 1});
+}
+
+// Sends a part of a split where it goes next: onto the stack, or to
+// Shell_Sort if small.  A part whose keys are equal moves on to the next key,
+// unless it is past Deepest_Key: Shell_Sort then finishes it on the keys it
+// has.
+void T_KYL_BWT::Schedule(T_Range part) {
+    const std::int32_t rows = part.Hi - part.Lo + 1;
+    if (rows < 2) return;
+    if (part.Settled == Key_Bytes) {
+        const std::int32_t next_d = part.Depth + Key_Bytes;
+        if (next_d > Deepest_Key) {
+            Shell_Sort(part.Lo, part.Hi, part.Depth);
+            return;
+        }
+        Refresh_Keys(part.Lo, part.Hi, next_d);
+        part.Depth = next_d;
+        part.Settled = 0;
+    }
+    if (rows > Small_Range) {
+        Sort_Tables->Stack.push_back(part);
+    } else {
+        Shell_Sort(part.Lo, part.Hi, part.Depth);
     }
 }
 

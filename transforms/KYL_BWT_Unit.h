@@ -90,6 +90,10 @@ private:
     void Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d);
     void Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d);
     // The pivot key of Keyed[lo..hi], and the median key of three entries.
+    struct T_Range;
+    void Split_At_Pivot(const T_Range& range);
+    void Split_By_Byte(const T_Range& range);
+    void Schedule(T_Range part);
     std::uint64_t Choose_Pivot(std::int32_t lo, std::int32_t hi) const;
     std::uint64_t Median_Of_3(std::uint64_t a, std::uint64_t b, std::uint64_t c) const;
     // True when keyed row w sorts after keyed row v; both agree on d bytes
