@@ -29,10 +29,10 @@ public:
     // Replaces the block in Source (1..Block_Size bytes) by its transform
     // (N + 1 bytes) in Target and appends the 3-byte primary index to Header.
     // Writes a guard byte at Source.Data[-1] and 257 zeros after the block;
-    // uses Index_Array[1..N+1] as the suffix array.  Blocks whose suffixes
-    // share long prefixes are finished by the induced sort, which also uses
-    // the rest of Index_Array and Work_Array.  An empty Source is handed on
-    // by a swap and leaves Header alone.
+    // uses Index_Array[1..N+1] as the suffix array and Work_Array as scratch
+    // for the bucket sort.  Blocks whose suffixes share long prefixes are
+    // finished by the induced sort, which also uses the rest of Index_Array.
+    // An empty Source is handed on by a swap and leaves Header alone.
     void Encode(T_Block_Data& data);
 
     // Restores the block from the transformed bytes in Source and the primary
