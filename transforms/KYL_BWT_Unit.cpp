@@ -1,9 +1,11 @@
 #include "transforms/KYL_BWT_Unit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "codec/KYL_MCP_Unit.h"
 #include "transforms/KYL_Induced_Sort.h"
@@ -26,8 +28,12 @@ constexpr std::int32_t Pair_Count = 65536;
 constexpr std::int32_t Zero_Tail = 257;
 // Ranges at or below this many rows are finished by Shell_Sort.
 constexpr std::int32_t Small_Range = 12;
-// Quick_Sort reads keys at depths up to this; deeper equal ranges go to
-// Shell_Sort from one byte further on.
+// Quick_Sort splits ranges above this many rows by the next byte of their key
+// in one counting pass, which settles eight bits where a pivot settles about
+// one and a half; smaller ranges split at a pivot.
+constexpr std::int32_t Byte_Split_Range = 256;
+// Quick_Sort splits on keys that start at depths up to this; deeper equal
+// ranges go to Shell_Sort, which compares them in full.
 constexpr std::int32_t Deepest_Key = 25;
 // Both bytes of a bucket are known equal, so its sort starts at the third.
 constexpr std::int32_t Bucket_Depth = 2;
@@ -41,11 +47,36 @@ constexpr std::int64_t Deep_Steps_Floor = 1 << 16;
 constexpr std::int32_t Shell_Increments[] = {1,     4,      13,     40,     121,    364,     1093,
                                              3280,  9841,   29524,  88573,  265720, 797161,  2391484};
 
-std::uint32_t Load_Big_Endian(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+// A keyed row: the Key_Bytes bytes of a suffix from the current depth, read
+// big-endian into bits 24..63, and the suffix's position in bits 0..23.  Two
+// keyed rows compare like their keys as long as the keys differ, and the sort
+// moves one word per row instead of reading the block at every step.
+constexpr int Position_Bits = 24;
+constexpr std::uint64_t Position_Mask = (std::uint64_t(1) << Position_Bits) - 1;
+constexpr std::int32_t Key_Bytes = 5;
+static_assert(Block_Size < (std::int64_t(1) << Position_Bits), "positions must fit below the key");
+
+std::uint64_t Load_Big_Endian_64(const std::uint8_t* p) {
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
+    return x;
 }
 
+std::int32_t Position_Of(std::uint64_t keyed) { return std::int32_t(keyed & Position_Mask); }
+std::uint64_t Key_Of(std::uint64_t keyed) { return keyed >> Position_Bits; }
+
+// How far ahead the key loads are prefetched: the rows' suffixes are spread
+// over the whole block, so nearly every load misses the cache.
+constexpr std::int32_t Prefetch_Distance = 16;
+
 }  // namespace
+
+// Keyed rows Lo..Hi whose suffixes agree on Depth bytes and whose keys, of
+// that depth, agree on their first Settled bytes (Key_Bytes: the whole key).
+struct T_KYL_BWT::T_Range {
+    std::int32_t Lo, Hi, Depth, Settled;
+};
 
 struct T_KYL_BWT::T_Sort_Tables {
     // Pair_Start[k]: first row of bucket k = first byte * 256 + second byte;
@@ -63,16 +94,12 @@ struct T_KYL_BWT::T_Sort_Tables {
     std::int32_t Equal_High[256];
     std::int32_t Group_End[256];
 
-    struct T_Range {
-        std::int32_t Lo, Hi, Depth;
-    };
-    // Quick_Sort keeps the largest part deepest and takes the smallest next,
-    // so the pending ranges number at most about 2 log3(n / 12) + 3.
-    static constexpr int Stack_Capacity = 128;
-    T_Range Stack[Stack_Capacity];
+    // Quick_Sort's pending ranges.  A byte split pushes up to 256 at once, so
+    // the stack grows as needed; it stays far below the rows of a bucket.
+    std::vector<T_Range> Stack;
 };
 
-T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) {}
+T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) { Sort_Tables->Stack.reserve(1024); }
 T_KYL_BWT::~T_KYL_BWT() = default;
 
 // ------------------------------------------------------------------ encode
@@ -121,6 +148,11 @@ void T_KYL_BWT::Sort_Suffixes() {
     Suffix_Array[t.Equal_Low[0]] = N;
     ++t.Equal_Low[0];
 
+    // A bucket of the sorted class holds at most every second position, so
+    // its keyed rows (two words each) fit in Work_Area.
+    static_assert(std::int64_t(Block_Size) + 2 <= Area_Entries);
+    assert(reinterpret_cast<std::uintptr_t>(Work_Area) % alignof(std::uint64_t) == 0);
+    Keyed = reinterpret_cast<std::uint64_t*>(Work_Area);
     Deep_Steps_Left = std::max<std::int64_t>(Deep_Steps_Floor, Deep_Steps_Per_Suffix * Length);
     const bool finished = mode == T_Sort_Mode::Ascending ? Sort_Ascending() : Sort_Descending();
     if (!finished) Sort_Whole_Block();
@@ -187,14 +219,19 @@ void T_KYL_BWT::Build_Group_Tables() {
     }
 }
 
-// Sorts bucket rows first..last (both included) by comparison.
+// Sorts bucket rows first..last (both included) by comparison, on a keyed
+// copy of the rows.
 void T_KYL_BWT::Sort_Bucket(std::int32_t first, std::int32_t last) {
     const std::int32_t rows = last - first + 1;
+    if (rows < 2) return;
+    Load_Keys(first, last, Bucket_Depth);
     if (rows > Small_Range) {
-        Quick_Sort(first, last, Bucket_Depth);
-    } else if (rows >= 2) {
-        Shell_Sort(first, last, Bucket_Depth);
+        Quick_Sort(0, rows - 1, Bucket_Depth);
+    } else {
+        Shell_Sort(0, rows - 1, Bucket_Depth);
     }
+    std::int32_t* const sa = Suffix_Array + first;
+    for (std::int32_t k = 0; k < rows; ++k) sa[k] = Position_Of(Keyed[k]);
 }
 
 // Groups in rising order: a group's below rows were all derived by the emit
@@ -202,7 +239,6 @@ void T_KYL_BWT::Sort_Bucket(std::int32_t first, std::int32_t last) {
 // the deep comparisons ran out of budget.
 bool T_KYL_BWT::Sort_Ascending() {
     T_Sort_Tables& t = *Sort_Tables;
-    std::int32_t* const sa = Suffix_Array;
     // Suffix 0 has no byte before it; the guard 0 is never above Input[0], so
     // the emit scan derives nothing from it.
     Input[-1] = 0;
@@ -215,22 +251,18 @@ bool T_KYL_BWT::Sort_Ascending() {
             }
         }
         if (t.Equal_Count[c] > 0) {
-            // Suffix p - 1 of a (c, c) bucket sorts like suffix p.  The right
-            // scan walks down from the group's top, also over rows it fills.
-            for (std::int32_t r = t.Group_End[c]; r > t.Equal_High[c]; --r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_High[c]--] = p - 1;
-            }
             const std::int32_t group_first = t.Group_End[c] - t.Above_Count[c] - t.Equal_Count[c] - t.Below_Count[c] + 1;
-            for (std::int32_t r = group_first; r < t.Equal_Low[c]; ++r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_Low[c]++] = p - 1;
-            }
+            t.Equal_High[c] = Fill_Equal_Downwards(std::uint8_t(c), t.Group_End[c], t.Equal_High[c]);
+            t.Equal_Low[c] = Fill_Equal_Upwards(std::uint8_t(c), group_first, t.Equal_Low[c]);
         }
         // Rows 0..o-1 are final and emitted.  A suffix p - 1 whose first byte
-        // b is above Input[p] sits in group b's below part, which fills in
-        // the order its successors are met here.
-        for (; o <= t.Group_End[c]; ++o) {
+        // b is above c sits in group b's below part, which fills in the order
+        // its successors are met here.
+        std::int32_t* const sa = Suffix_Array;
+        const std::int32_t group_end = t.Group_End[c];
+        for (; o <= group_end; ++o) {
+            // The group's rows are all final, so the rows ahead can be fetched.
+            if (o + Prefetch_Distance <= group_end) __builtin_prefetch(Input + sa[o + Prefetch_Distance] - 1);
             const std::int32_t p = sa[o];
             const std::uint8_t b = Input[p - 1];
             if (p > 0) {
@@ -238,7 +270,7 @@ bool T_KYL_BWT::Sort_Ascending() {
             } else {
                 Primary_Index = o;
             }
-            if (b > Input[p]) sa[t.Group_Start[b]++] = p - 1;
+            if (b > c) sa[t.Group_Start[b]++] = p - 1;
         }
     }
     return true;
@@ -248,7 +280,6 @@ bool T_KYL_BWT::Sort_Ascending() {
 // above parts derived from their successors.
 bool T_KYL_BWT::Sort_Descending() {
     T_Sort_Tables& t = *Sort_Tables;
-    std::int32_t* const sa = Suffix_Array;
     // The guard 255 is never below Input[0].
     Input[-1] = 255;
     std::int32_t o = Length - 1;
@@ -260,19 +291,16 @@ bool T_KYL_BWT::Sort_Descending() {
             }
         }
         if (t.Equal_Count[c] > 0) {
-            for (std::int32_t r = t.Group_Start[c]; r < t.Equal_Low[c]; ++r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_Low[c]++] = p - 1;
-            }
             const std::int32_t group_last =
                 t.Group_Start[c] + t.Below_Count[c] + t.Equal_Count[c] + t.Above_Count[c] - 1;
-            for (std::int32_t r = group_last; r > t.Equal_High[c]; --r) {
-                const std::int32_t p = sa[r];
-                if (p > 0 && Input[p - 1] == Input[p]) sa[t.Equal_High[c]--] = p - 1;
-            }
+            t.Equal_Low[c] = Fill_Equal_Upwards(std::uint8_t(c), t.Group_Start[c], t.Equal_Low[c]);
+            t.Equal_High[c] = Fill_Equal_Downwards(std::uint8_t(c), group_last, t.Equal_High[c]);
         }
         // Rows o+1..N are final and emitted.
-        for (; o >= t.Group_Start[c]; --o) {
+        std::int32_t* const sa = Suffix_Array;
+        const std::int32_t group_start = t.Group_Start[c];
+        for (; o >= group_start; --o) {
+            if (o - Prefetch_Distance >= group_start) __builtin_prefetch(Input + sa[o - Prefetch_Distance] - 1);
             const std::int32_t p = sa[o];
             const std::uint8_t b = Input[p - 1];
             if (p > 0) {
@@ -280,10 +308,36 @@ bool T_KYL_BWT::Sort_Descending() {
             } else {
                 Primary_Index = o;
             }
-            if (b < Input[p]) sa[t.Group_End[b]--] = p - 1;
+            if (b < c) sa[t.Group_End[b]--] = p - 1;
         }
     }
     return true;
+}
+
+// Suffix p - 1 of a (c, c) bucket sorts like suffix p, and every row of group
+// c holds a suffix whose first byte is c.  The scan runs from row `from` up to
+// the bucket's fill front `low`, also over the rows it fills itself, and
+// returns the front it leaves.  Rows below the front are final, so the rows
+// ahead can be fetched.
+std::int32_t T_KYL_BWT::Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low) {
+    std::int32_t* const sa = Suffix_Array;
+    for (std::int32_t r = from; r < low; ++r) {
+        if (r + Prefetch_Distance < low) __builtin_prefetch(Input + sa[r + Prefetch_Distance] - 1);
+        const std::int32_t p = sa[r];
+        if (p > 0 && Input[p - 1] == c) sa[low++] = p - 1;
+    }
+    return low;
+}
+
+// The same from row `from` down to the fill front `high`.
+std::int32_t T_KYL_BWT::Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high) {
+    std::int32_t* const sa = Suffix_Array;
+    for (std::int32_t r = from; r > high; --r) {
+        if (r - Prefetch_Distance > high) __builtin_prefetch(Input + sa[r - Prefetch_Distance] - 1);
+        const std::int32_t p = sa[r];
+        if (p > 0 && Input[p - 1] == c) sa[high--] = p - 1;
+    }
+    return high;
 }
 
 // Orders the whole block by induced sorting, then emits it.  Its scratch: the
@@ -306,96 +360,170 @@ void T_KYL_BWT::Sort_Whole_Block() {
 
 // ------------------------------------------------------------ comparison
 
-// Multikey quicksort with a ternary split on the key at depth d.
-void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
-    using T_Range = T_Sort_Tables::T_Range;
-    T_Range* const stack = Sort_Tables->Stack;
-    std::int32_t* const sa = Suffix_Array;
-    int top = 0;
-    stack[top++] = {lo, hi, d};
-    while (top > 0) {
-        if (Deep_Budget_Spent()) return;
-        const T_Range range = stack[--top];
-        lo = range.Lo;
-        hi = range.Hi;
-        d = range.Depth;
-        const std::uint8_t v = Choose_Pivot(lo, hi, d);
-
-        // Invariant: lo..la-1 and rb+1..hi equal v, la..i-1 below v,
-        // j+1..rb above v; i..j not yet seen.
-        std::int32_t la = lo, i = lo, j = hi, rb = hi;
-        for (;;) {
-            for (; i <= j; ++i) {
-                const std::uint8_t k = Key(i, d);
-                if (k > v) break;
-                if (k == v) std::swap(sa[la++], sa[i]);
-            }
-            for (; i <= j; --j) {
-                const std::uint8_t k = Key(j, d);
-                if (k < v) break;
-                if (k == v) std::swap(sa[j], sa[rb--]);
-            }
-            if (i > j) break;
-            std::swap(sa[i++], sa[j--]);
-        }
-        // Move the equal rows from both ends to the middle.
-        const std::int32_t s = std::min(la - lo, i - la);
-        std::swap_ranges(sa + lo, sa + lo + s, sa + i - s);
-        const std::int32_t t = std::min(rb - j, hi - rb);
-        std::swap_ranges(sa + i, sa + i + t, sa + hi - t + 1);
-
-        const std::int32_t below = i - la, above = rb - j;
-        T_Range parts[3] = {{lo, lo + below - 1, d}, {lo + below, hi - above, d + 1}, {hi - above + 1, hi, d}};
-        // Equal rows read no further keys past Deepest_Key.
-        const bool equal_may_split = d + 1 <= Deepest_Key;
-        // Pending parts, pushed largest first so that the smallest is taken
-        // next; that bounds the stack.
-        T_Range pending[3];
-        int pending_count = 0;
-        for (int k = 0; k < 3; ++k) {
-            const T_Range& part = parts[k];
-            const std::int32_t rows = part.Hi - part.Lo + 1;
-            if (rows > Small_Range && (k != 1 || equal_may_split)) {
-                pending[pending_count++] = part;
-            } else if (rows >= 2) {
-                Shell_Sort(part.Lo, part.Hi, part.Depth);
-            }
-        }
-        for (int k = 1; k < pending_count; ++k)
-            for (int m = k; m > 0 && pending[m].Hi - pending[m].Lo > pending[m - 1].Hi - pending[m - 1].Lo; --m)
-                std::swap(pending[m], pending[m - 1]);
-        assert(top + pending_count <= T_Sort_Tables::Stack_Capacity);
-        for (int k = 0; k < pending_count; ++k) stack[top++] = pending[k];
+// Keyed[0..last-first] from rows first..last, with the keys of depth d.
+void T_KYL_BWT::Load_Keys(std::int32_t first, std::int32_t last, std::int32_t d) {
+    const std::int32_t* const sa = Suffix_Array + first;
+    const std::int32_t rows = last - first + 1;
+    for (std::int32_t k = 0; k < rows; ++k) {
+        if (k + Prefetch_Distance < rows) __builtin_prefetch(Input + sa[k + Prefetch_Distance] + d);
+        const std::int32_t p = sa[k];
+        Keyed[k] = (Load_Big_Endian_64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
     }
 }
 
-std::uint8_t T_KYL_BWT::Choose_Pivot(std::int32_t lo, std::int32_t hi, std::int32_t d) const {
+// Replaces the keys of Keyed[lo..hi] by those of depth d.
+void T_KYL_BWT::Refresh_Keys(std::int32_t lo, std::int32_t hi, std::int32_t d) {
+    for (std::int32_t k = lo; k <= hi; ++k) {
+        if (k + Prefetch_Distance <= hi) __builtin_prefetch(Input + Position_Of(Keyed[k + Prefetch_Distance]) + d);
+        const std::int32_t p = Position_Of(Keyed[k]);
+        Keyed[k] = (Load_Big_Endian_64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
+    }
+}
+
+// Multikey quicksort on the keyed rows, after Bentley and Sedgewick: a
+// ternary split at a pivot key, or for large ranges a split by the next key
+// byte.  A part whose whole key is equal moves on to the next key; the others
+// keep theirs.
+void T_KYL_BWT::Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
+    std::vector<T_Range>& stack = Sort_Tables->Stack;
+    stack.clear();
+    stack.push_back({lo, hi, d, 0});
+    while (!stack.empty()) {
+        if (Deep_Budget_Spent()) return;
+        const T_Range range = stack.back();
+        stack.pop_back();
+        if (range.Hi - range.Lo + 1 > Byte_Split_Range && range.Settled < Key_Bytes) {
+            Split_By_Byte(range);
+        } else {
+            Split_At_Pivot(range);
+        }
+    }
+}
+
+// The ternary split at the pivot key, into below, equal and above parts.
+void T_KYL_BWT::Split_At_Pivot(const T_Range& range) {
+    std::uint64_t* const keyed = Keyed;
+    const std::int32_t lo = range.Lo, hi = range.Hi;
+    // A keyed row's key is below the pivot when the row is below below_v,
+    // above it when the row is above above_v.
+    const std::uint64_t below_v = Choose_Pivot(lo, hi) << Position_Bits;
+    const std::uint64_t above_v = below_v | Position_Mask;
+
+    // Invariant: lo..la-1 and rb+1..hi equal the pivot, la..i-1 below it,
+    // j+1..rb above it; i..j not yet seen.
+    std::int32_t la = lo, i = lo, j = hi, rb = hi;
+    for (;;) {
+        for (; i <= j; ++i) {
+            const std::uint64_t k = keyed[i];
+            if (k > above_v) break;
+            if (k >= below_v) std::swap(keyed[la++], keyed[i]);
+        }
+        for (; i <= j; --j) {
+            const std::uint64_t k = keyed[j];
+            if (k < below_v) break;
+            if (k <= above_v) std::swap(keyed[j], keyed[rb--]);
+        }
+        if (i > j) break;
+        std::swap(keyed[i++], keyed[j--]);
+    }
+    // Move the equal rows from both ends to the middle.
+    const std::int32_t s = std::min(la - lo, i - la);
+    std::swap_ranges(keyed + lo, keyed + lo + s, keyed + i - s);
+    const std::int32_t t = std::min(rb - j, hi - rb);
+    std::swap_ranges(keyed + i, keyed + i + t, keyed + hi - t + 1);
+
+    const std::int32_t below = i - la, above = rb - j;
+    T_Range parts[3] = {{lo, lo + below - 1, range.Depth, range.Settled},
+                        {lo + below, hi - above, range.Depth, Key_Bytes},
+                        {hi - above + 1, hi, range.Depth, range.Settled}};
+    // Pending parts go on the stack largest first, so that the smallest is
+    // taken next.
+    int order[3] = {0, 1, 2};
+    std::sort(order, order + 3, [&parts](int x, int y) { return parts[x].Hi - parts[x].Lo > parts[y].Hi - parts[y].Lo; });
+    for (int k : order) Schedule(parts[k]);
+}
+
+// The counting split by key byte `Settled`: counts, then moves every row to
+// its byte's part by following cycles of displaced rows, in place.
+void T_KYL_BWT::Split_By_Byte(const T_Range& range) {
+    std::uint64_t* const keyed = Keyed;
+    const int shift = 64 - 8 * (range.Settled + 1);
+    std::int32_t next[256], end[256];
+    std::int32_t count[256] = {};
+    for (std::int32_t k = range.Lo; k <= range.Hi; ++k) ++count[(keyed[k] >> shift) & 0xFF];
+    std::int32_t start = range.Lo;
+    for (int b = 0; b < 256; ++b) {
+        next[b] = start;
+        start += count[b];
+        end[b] = start;
+    }
+    // Invariant: rows range.Lo..next[b]-1 of part b hold byte b.
+    for (int b = 0; b < 256; ++b) {
+        while (next[b] < end[b]) {
+            std::uint64_t row = keyed[next[b]];
+            int t = int(row >> shift) & 0xFF;
+            while (t != b) {
+                std::swap(row, keyed[next[t]++]);
+                t = int(row >> shift) & 0xFF;
+            }
+            keyed[next[b]++] = row;
+        }
+    }
+    // Highest byte pushed first, so the parts are taken in row order.
+    for (int b = 255; b >= 0; --b)
+        if (count[b] > 0) Schedule({end[b] - count[b], end[b] - 1, range.Depth, range.Settled + 1});
+}
+
+// Sends a part of a split where it goes next: onto the stack, or to
+// Shell_Sort if small.  A part whose keys are equal moves on to the next key,
+// unless it is past Deepest_Key: Shell_Sort then finishes it on the keys it
+// has.
+void T_KYL_BWT::Schedule(T_Range part) {
+    const std::int32_t rows = part.Hi - part.Lo + 1;
+    if (rows < 2) return;
+    if (part.Settled == Key_Bytes) {
+        const std::int32_t next_d = part.Depth + Key_Bytes;
+        if (next_d > Deepest_Key) {
+            Shell_Sort(part.Lo, part.Hi, part.Depth);
+            return;
+        }
+        Refresh_Keys(part.Lo, part.Hi, next_d);
+        part.Depth = next_d;
+        part.Settled = 0;
+    }
+    if (rows > Small_Range) {
+        Sort_Tables->Stack.push_back(part);
+    } else {
+        Shell_Sort(part.Lo, part.Hi, part.Depth);
+    }
+}
+
+std::uint64_t T_KYL_BWT::Choose_Pivot(std::int32_t lo, std::int32_t hi) const {
+    const std::uint64_t* const keyed = Keyed;
     const std::int32_t mid = (lo + hi) / 2;
-    std::int32_t m;
     if (hi - lo >= 256) {
         const std::int32_t s = (hi - lo) / 8;
-        const std::int32_t m1 = Median_Of_3(lo, lo + s, lo + 2 * s, d);
-        const std::int32_t m2 = Median_Of_3(mid - s, mid, mid + s, d);
-        const std::int32_t m3 = Median_Of_3(hi - 2 * s, hi - s, hi, d);
-        m = Median_Of_3(m1, m2, m3, d);
-    } else {
-        m = Median_Of_3(lo, mid, hi, d);
+        const std::uint64_t m1 = Median_Of_3(keyed[lo], keyed[lo + s], keyed[lo + 2 * s]);
+        const std::uint64_t m2 = Median_Of_3(keyed[mid - s], keyed[mid], keyed[mid + s]);
+        const std::uint64_t m3 = Median_Of_3(keyed[hi - 2 * s], keyed[hi - s], keyed[hi]);
+        return Key_Of(Median_Of_3(m1, m2, m3));
     }
-    return Key(m, d);
+    return Key_Of(Median_Of_3(keyed[lo], keyed[mid], keyed[hi]));
 }
 
-std::int32_t T_KYL_BWT::Median_Of_3(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) const {
-    const std::uint8_t ka = Key(a, d), kb = Key(b, d), kc = Key(c, d);
-    if (ka < kb) {
-        if (kb < kc) return b;
-        return ka < kc ? c : a;
+// Keyed rows with equal keys are interchangeable here: only the median key
+// matters.
+std::uint64_t T_KYL_BWT::Median_Of_3(std::uint64_t a, std::uint64_t b, std::uint64_t c) const {
+    if (a < b) {
+        if (b < c) return b;
+        return a < c ? c : a;
     }
-    if (kb > kc) return b;
-    return ka > kc ? c : a;
+    if (b > c) return b;
+    return a > c ? c : a;
 }
 
 void T_KYL_BWT::Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
-    std::int32_t* const sa = Suffix_Array;
+    std::uint64_t* const keyed = Keyed;
     const std::int32_t rows = hi - lo + 1;
     int k = int(std::size(Shell_Increments)) - 1;
     while (k > 0 && Shell_Increments[k] >= rows) --k;
@@ -403,29 +531,36 @@ void T_KYL_BWT::Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d) {
         const std::int32_t h = Shell_Increments[k];
         // Each pass leaves every h-spaced chain from lo sorted.
         for (std::int32_t i = lo + h; i <= hi; ++i) {
-            const std::int32_t v = sa[i];
+            const std::uint64_t v = keyed[i];
             std::int32_t j = i;
-            while (j >= lo + h && Suffix_Greater(sa[j - h], v, d)) {
-                sa[j] = sa[j - h];
+            while (j >= lo + h && Keyed_Greater(keyed[j - h], v, d)) {
+                keyed[j] = keyed[j - h];
                 j -= h;
             }
-            sa[j] = v;
+            keyed[j] = v;
             if (Deep_Budget_Spent()) return;
         }
     }
 }
 
-// Compares 64 bytes per step as sixteen big-endian words, so word order is
+// Different keys decide at once; equal ones leave the suffixes to be
+// compared from the byte after the key.
+bool T_KYL_BWT::Keyed_Greater(std::uint64_t w, std::uint64_t v, std::int32_t d) {
+    if (Key_Of(w) != Key_Of(v)) return w > v;
+    return Suffix_Greater(Position_Of(w), Position_Of(v), d + Key_Bytes);
+}
+
+// Compares 64 bytes per step as eight big-endian words, so word order is
 // byte order.  A step that takes the higher start to n + 64 has compared all
 // its block bytes and 64 of its padding zeros: the suffixes are then equal in
 // the padded sense, and the higher start is the smaller.  Reads stay below
-// N + 128, inside the zeros after the block.
+// N + 128 + Deepest_Key + Key_Bytes, inside the zeros after the block.
 bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
     const std::int32_t limit = Length + 64;
     std::int32_t a = w + d, b = v + d;
     for (;;) {
-        for (int k = 0; k < 64; k += 4) {
-            const std::uint32_t x = Load_Big_Endian(Input + a + k), y = Load_Big_Endian(Input + b + k);
+        for (int k = 0; k < 64; k += 8) {
+            const std::uint64_t x = Load_Big_Endian_64(Input + a + k), y = Load_Big_Endian_64(Input + b + k);
             if (x != y) return x > y;
         }
         a += 64;

@@ -29,10 +29,10 @@ public:
     // Replaces the block in Source (1..Block_Size bytes) by its transform
     // (N + 1 bytes) in Target and appends the 3-byte primary index to Header.
     // Writes a guard byte at Source.Data[-1] and 257 zeros after the block;
-    // uses Index_Array[1..N+1] as the suffix array.  Blocks whose suffixes
-    // share long prefixes are finished by the induced sort, which also uses
-    // the rest of Index_Array and Work_Array.  An empty Source is handed on
-    // by a swap and leaves Header alone.
+    // uses Index_Array[1..N+1] as the suffix array and Work_Array as scratch
+    // for the bucket sort.  Blocks whose suffixes share long prefixes are
+    // finished by the induced sort, which also uses the rest of Index_Array.
+    // An empty Source is handed on by a swap and leaves Header alone.
     void Encode(T_Block_Data& data);
 
     // Restores the block from the transformed bytes in Source and the primary
@@ -73,17 +73,35 @@ private:
     bool Sort_Ascending();
     bool Sort_Descending();
     void Sort_Bucket(std::int32_t first, std::int32_t last);
+    // Fill the (c, c) bucket from the rows of group c; return the new front.
+    std::int32_t Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low);
+    std::int32_t Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high);
     void Sort_Whole_Block();
 
-    // Sort the rows lo..hi whose suffixes agree on their first d bytes.
+    // The comparison sort of one bucket works on a copy of its rows, each
+    // with the next Key_Bytes bytes of its suffix cached beside its position
+    // (see T_Keyed_Row in the source).  The copy lives in Work_Area; Keyed[k]
+    // stands for row first + k of the bucket.
+    void Load_Keys(std::int32_t first, std::int32_t last, std::int32_t d);
+    void Refresh_Keys(std::int32_t lo, std::int32_t hi, std::int32_t d);
+
+    // Sort Keyed[lo..hi], whose suffixes agree on their first d bytes and
+    // whose cached keys hold bytes d..d+Key_Bytes-1.
     void Quick_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d);
     void Shell_Sort(std::int32_t lo, std::int32_t hi, std::int32_t d);
-    std::uint8_t Choose_Pivot(std::int32_t lo, std::int32_t hi, std::int32_t d) const;
-    std::int32_t Median_Of_3(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) const;
+    // The pivot key of Keyed[lo..hi], and the median key of three entries.
+    struct T_Range;
+    void Split_At_Pivot(const T_Range& range);
+    void Split_By_Byte(const T_Range& range);
+    void Schedule(T_Range part);
+    std::uint64_t Choose_Pivot(std::int32_t lo, std::int32_t hi) const;
+    std::uint64_t Median_Of_3(std::uint64_t a, std::uint64_t b, std::uint64_t c) const;
+    // True when keyed row w sorts after keyed row v; both agree on d bytes
+    // and carry the keys of depth d.
+    bool Keyed_Greater(std::uint64_t w, std::uint64_t v, std::int32_t d);
     // True when suffix w sorts after suffix v; both agree on d bytes.
     bool Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d);
 
-    std::uint8_t Key(std::int32_t row, std::int32_t d) const { return Input[Suffix_Array[row] + d]; }
     bool Deep_Budget_Spent() const { return Deep_Steps_Left < 0; }
 
     std::unique_ptr<T_Sort_Tables> Sort_Tables;
@@ -91,6 +109,8 @@ private:
     // 64-byte comparison steps the bucket sort may still spend before the
     // block is handed to the induced sort.
     std::int64_t Deep_Steps_Left = 0;
-    // Scratch for the induced sort: the Work_Array of the call in progress.
+    // Scratch for the bucket sort's keyed rows and for the induced sort: the
+    // Work_Array of the call in progress.
     std::uint32_t* Work_Area = nullptr;
+    std::uint64_t* Keyed = nullptr;
 };

@@ -181,6 +181,51 @@ TEST_F(T_BWT_Test, Matches_Reference_On_Structured_Blocks) {
     }
 }
 
+// One bucket's rows share prefixes of every length 0..41 after the bucket's
+// two bytes, in groups of 12, 13, 256, 257 and 600 rows, so that the sort's
+// byte splits, pivot splits, key reloads and small-range sorts each have to
+// decide at every key byte, across the boundaries between cached keys, and on
+// rows whose cached keys are equal.
+TEST_F(T_BWT_Test, Matches_Reference_When_Rows_Differ_At_Every_Depth) {
+    for (std::size_t rows : {12u, 13u, 256u, 257u, 600u}) {
+        T_Bytes block;
+        std::mt19937 random{std::uint32_t(rows)};
+        for (std::size_t shared = 0; shared <= 41; shared += 3) {
+            const T_Bytes prefix = Random_Block(shared, 3, std::uint32_t(shared + 1));
+            for (std::size_t r = 0; r < rows; ++r) {
+                block.push_back('m');
+                block.push_back('z');
+                block.insert(block.end(), prefix.begin(), prefix.end());
+                // Two bytes from four values: many rows stay equal past them.
+                block.push_back(std::uint8_t('a' + random() % 4));
+                block.push_back(std::uint8_t('a' + random() % 4));
+            }
+        }
+        SCOPED_TRACE("rows " + std::to_string(rows));
+        Expect_Transform(block, Reference_Suffix_Order(block));
+    }
+}
+
+// Copies of one long phrase that differ in a single byte, at every offset of
+// the phrase: past the quicksort depth the full comparison decides at every
+// place of its 64-byte steps and 8-byte words.
+TEST_F(T_BWT_Test, Matches_Reference_When_Long_Copies_Differ_Anywhere) {
+    const T_Bytes phrase = Random_Block(150, 256, 41);
+    T_Bytes block;
+    for (std::size_t at = 0; at < phrase.size(); ++at) {
+        for (std::uint8_t change : {std::uint8_t(1), std::uint8_t(0x80)}) {
+            T_Bytes copy = phrase;
+            copy[at] = std::uint8_t(copy[at] ^ change);
+            block.insert(block.end(), copy.begin(), copy.end());
+            block.push_back(std::uint8_t(at));
+        }
+    }
+    // The same phrase again at the very end: it and its copy above tie up to
+    // the end of the block.
+    block.insert(block.end(), phrase.begin(), phrase.end());
+    Expect_Transform(block, Reference_Suffix_Order(block));
+}
+
 // Some of these also give the mode choice a reason to pick each mode.
 TEST_F(T_BWT_Test, Both_Modes_Are_Chosen_And_Agree) {
     bool seen[3] = {};
