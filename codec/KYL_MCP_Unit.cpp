@@ -39,7 +39,7 @@ std::uint8_t Pop_Byte(T_Buffer& header) { return header.Data[--header.Len]; }
 
 // Region offsets of the arena, in carving order.
 T_KYL_MCP::T_KYL_MCP()
-    : Arena(std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(Arena_Size))),
+    : Arena(KYL_Allocate_Block_Memory(std::size_t(Arena_Size))),
       Source_Buffer(std::make_unique<T_Buffer>()),
       Target_Buffer(std::make_unique<T_Buffer>()),
       Header_Buffer(std::make_unique<T_Buffer>()),

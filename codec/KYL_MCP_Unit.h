@@ -140,7 +140,7 @@ private:
     // compressing, its header when expanding.
     std::int64_t Block_Start = 0;
 
-    std::unique_ptr<std::uint8_t[]> Arena;
+    T_KYL_Block_Memory Arena;
     std::unique_ptr<T_Buffer> Source_Buffer, Target_Buffer, Header_Buffer;
     std::unique_ptr<T_Block_Tables> Tables;
     std::unique_ptr<T_KYL_Input_File> Input_File;

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,6 +188,21 @@ void T_KYL_Console::Write(const std::string& text) { Console() << text; }
 void T_KYL_Console::Line(const std::string& text) { Console() << text << "\r\n"; }
 void T_KYL_Console::Flush() { Console().flush(); }
 void T_KYL_Console::Redirect(std::ostream* stream) { Console_Stream = stream; }
+
+// -------------------------------------------------------------- block memory
+
+void T_KYL_Memory_Release::operator()(std::uint8_t* memory) const {
+    if (memory != nullptr) ::munmap(memory, Size);
+}
+
+T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size) {
+    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    ::madvise(memory, size, MADV_HUGEPAGE);  // a hint; small pages work too
+#endif
+    return T_KYL_Block_Memory(static_cast<std::uint8_t*>(memory), T_KYL_Memory_Release{size});
+}
 
 // --------------------------------------------------------------------- clock
 

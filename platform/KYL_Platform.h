@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -86,6 +87,17 @@ public:
     // Sends the output to `stream` (nullptr: standard output again).
     static void Redirect(std::ostream* stream);
 };
+
+// Block memory: one large zero-filled allocation, released by its owner.
+// Backed by large pages where the system offers them, since a block's
+// first pass touches tens of megabytes and small pages would cost a fault
+// every 4 KiB.  Throws std::bad_alloc when the memory cannot be had.
+struct T_KYL_Memory_Release {
+    std::size_t Size = 0;
+    void operator()(std::uint8_t* memory) const;
+};
+using T_KYL_Block_Memory = std::unique_ptr<std::uint8_t[], T_KYL_Memory_Release>;
+T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size);
 
 // Milliseconds from an arbitrary fixed point, for elapsed times.
 std::int64_t KYL_Clock_Ms();
