@@ -259,17 +259,18 @@ T_KYL_Coder::~T_KYL_Coder() = default;
 
 // ------------------------------------------------------- put and get steps
 
+namespace {
+
 // Every model of a symbol model is a plain T_KYL_Model, so the steps skip
 // the virtual update.
-inline void T_KYL_Coder::Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model,
-                                   std::int32_t value) {
+inline void Put_Steps(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value) {
     const T_KYL_Symbol_Model::T_Split split = model.Split_Symbol(value);
     encoder.Encode_Plain_Symbol(*split.First_Model, split.First_Symbol);
     if (split.Group_Model) encoder.Encode_Plain_Symbol(*split.Group_Model, split.Group);
     if (split.Sub_Model) encoder.Encode_Plain_Symbol(*split.Sub_Model, split.Offset);
 }
 
-inline std::int32_t T_KYL_Coder::Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
+inline std::int32_t Get_Steps(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
     const std::int32_t first = decoder.Decode_Plain_Symbol(*model.First_Model);
     if (first != T_KYL_Symbol_Model::Escape) return first;
     const std::int32_t group = decoder.Decode_Plain_Symbol(*model.Group_Model);
@@ -278,25 +279,36 @@ inline std::int32_t T_KYL_Coder::Get_Value(T_KYL_Range_Coder::T_Decoder& decoder
     return T_KYL_Symbol_Model::Join_Symbol(group, offset);
 }
 
+}  // namespace
+
+void T_KYL_Coder::Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model,
+                            std::int32_t value) {
+    Put_Steps(encoder, model, value);
+}
+
+std::int32_t T_KYL_Coder::Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
+    return Get_Steps(decoder, model);
+}
+
 void T_KYL_Coder::Put_Byte(std::int32_t value) {
     T_KYL_Range_Coder::T_Encoder encoder = Range_Coder->Take_Encoder();
-    Put_Value(encoder, *Byte_Model, value);
+    Put_Steps(encoder, *Byte_Model, value);
     Range_Coder->Resume_Encoding(encoder);
 }
 std::int32_t T_KYL_Coder::Get_Byte() {
     T_KYL_Range_Coder::T_Decoder decoder = Range_Coder->Take_Decoder();
-    const std::int32_t value = Get_Value(decoder, *Byte_Model);
+    const std::int32_t value = Get_Steps(decoder, *Byte_Model);
     Range_Coder->Resume_Decoding(decoder);
     return value;
 }
 void T_KYL_Coder::Put_Symbol(std::int32_t value) {
     T_KYL_Range_Coder::T_Encoder encoder = Range_Coder->Take_Encoder();
-    Put_Value(encoder, *Block_Model, value);
+    Put_Steps(encoder, *Block_Model, value);
     Range_Coder->Resume_Encoding(encoder);
 }
 std::int32_t T_KYL_Coder::Get_Symbol() {
     T_KYL_Range_Coder::T_Decoder decoder = Range_Coder->Take_Decoder();
-    const std::int32_t value = Get_Value(decoder, *Block_Model);
+    const std::int32_t value = Get_Steps(decoder, *Block_Model);
     Range_Coder->Resume_Decoding(decoder);
     return value;
 }
@@ -386,8 +398,8 @@ void T_KYL_Coder::Encode_Symbols(T_Block_Data& data, std::int32_t limit) {
     const std::int32_t rank_count = data.Source->Len;
     coder.Start_Encoding(data.Target->Data, data.Target->Len, limit);
     T_KYL_Range_Coder::T_Encoder encoder = coder.Take_Encoder();
-    for (std::int32_t i = 0; i < rank_count; ++i) Put_Value(encoder, model, ranks[i]);
-    Put_Value(encoder, model, End_Symbol);
+    for (std::int32_t i = 0; i < rank_count; ++i) Put_Steps(encoder, model, ranks[i]);
+    Put_Steps(encoder, model, End_Symbol);
     coder.Resume_Encoding(encoder);
     data.Target->Len = coder.Finish_Encoding();
 }
@@ -494,7 +506,7 @@ void T_KYL_Coder::Decode_Symbols(T_Block_Data& data, std::int32_t limit) {
     T_KYL_Range_Coder::T_Decoder decoder = coder.Take_Decoder();
     const std::int32_t read_bound = Read_Bound;
     for (;;) {
-        const std::int32_t symbol = Get_Value(decoder, model);
+        const std::int32_t symbol = Get_Steps(decoder, model);
         if (symbol == End_Symbol) break;
         Require_Intact(rank_count < Max_Transformed_Length, "more ranks than a block holds");
         Require_Intact(decoder.Pos <= read_bound, "a section runs past the payload");

@@ -146,9 +146,12 @@ public:
     void Put_Mantissa_3(std::int32_t value);
     std::int32_t Get_Mantissa_3();
 
-private:
+    // One value of a symbol model through a coder's local state; the steps
+    // of the block coder's symbol loops.
     static void Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value);
     static std::int32_t Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model);
+
+private:
     void Put_Mantissa(std::int32_t exponent_class, std::uint32_t mantissa);
     std::uint32_t Get_Mantissa(std::int32_t exponent_class);
 
