@@ -99,6 +99,13 @@ inline void T_KYL_Range_Coder::T_Encoder::Encode_Plain_Symbol(T_KYL_Model& model
     model.Count(position);
 }
 
+template <std::int32_t N>
+inline void T_KYL_Range_Coder::T_Encoder::Encode_Fixed_Symbol(T_KYL_Model& model, std::int32_t symbol) {
+    const std::int32_t position = model.Symbol_To_Pos[symbol];
+    Encode_Position(model, position);
+    model.Count_Fixed<N>(position);
+}
+
 void T_KYL_Range_Coder::Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol) {
     const std::int32_t position = model.Symbol_To_Pos[symbol];
     T_Encoder encoder = Take_Encoder();
@@ -265,8 +272,8 @@ namespace {
 // the virtual update.
 inline void Put_Steps(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value) {
     const T_KYL_Symbol_Model::T_Split split = model.Split_Symbol(value);
-    encoder.Encode_Plain_Symbol(*split.First_Model, split.First_Symbol);
-    if (split.Group_Model) encoder.Encode_Plain_Symbol(*split.Group_Model, split.Group);
+    encoder.Encode_Fixed_Symbol<T_KYL_Symbol_Model::First_Symbols>(*split.First_Model, split.First_Symbol);
+    if (split.Group_Model) encoder.Encode_Fixed_Symbol<T_KYL_Symbol_Model::Group_Symbols>(*split.Group_Model, split.Group);
     if (split.Sub_Model) encoder.Encode_Plain_Symbol(*split.Sub_Model, split.Offset);
 }
 

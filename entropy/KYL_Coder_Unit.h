@@ -66,6 +66,9 @@ public:
         void Encode_Position(const T_KYL_Model& model, std::int32_t position);
         // A symbol of a model whose dynamic type is exactly T_KYL_Model.
         void Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol);
+        // The same for a plain model of exactly N symbols.
+        template <std::int32_t N>
+        void Encode_Fixed_Symbol(T_KYL_Model& model, std::int32_t symbol);
     };
     struct T_Decoder {
         const std::uint8_t* Buffer;
