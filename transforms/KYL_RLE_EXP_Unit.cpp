@@ -69,11 +69,18 @@ void T_KYL_RLE_EXP::Encode(T_Block_Data& data) {
     std::uint8_t* const target = data.Target->Data;
     T_Block_Tables& tables = *data.Tables;
 
+    // Runs of one or two bytes leave themselves (two is Threshold + class 0
+    // when Threshold is 2, and below Threshold otherwise), so the stretch
+    // before a run of three or more is copied as it stands.
     std::int32_t written = 0;
     for (std::int32_t i = 0; i < length;) {
-        const std::uint8_t b = source[i];
-        const std::int32_t run = Run_Length(source, i, length);
-        i += run;
+        const std::int32_t j = Find_Long_Run(source, i, length);
+        std::memcpy(target + written, source + i, std::size_t(j - i));
+        written += j - i;
+        if (j == length) break;
+        const std::uint8_t b = source[j];
+        const std::int32_t run = Run_Length(source, j, length);
+        i = j + run;
         std::int32_t copies = run;
         if (run >= Threshold) {
             const std::int32_t x = run - Threshold;
