@@ -80,7 +80,7 @@ inline void T_KYL_Range_Coder::T_Encoder::Normalize() {
 
 // Narrows the interval to the slice of `position`.  The top position also
 // takes the remainder that the truncating division leaves.
-inline void T_KYL_Range_Coder::T_Encoder::Encode_Position(const T_KYL_Model& model, std::int32_t position) {
+[[gnu::always_inline]] inline void T_KYL_Range_Coder::T_Encoder::Encode_Position(const T_KYL_Model& model, std::int32_t position) {
     Normalize();
     const std::uint32_t total = std::uint32_t(model.Cum_Freq[0]);
     const std::uint32_t r = Range / total;
@@ -270,7 +270,9 @@ namespace {
 
 // Every model of a symbol model is a plain T_KYL_Model, so the steps skip
 // the virtual update.
-inline void Put_Steps(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value) {
+// Forced inline: the symbol loop must keep the encoder in registers, and the
+// compiler's own estimate leaves this call (and the one below it) out of line.
+[[gnu::always_inline]] inline void Put_Steps(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value) {
     const T_KYL_Symbol_Model::T_Split split = model.Split_Symbol(value);
     encoder.Encode_Fixed_Symbol<T_KYL_Symbol_Model::First_Symbols>(*split.First_Model, split.First_Symbol);
     if (split.Group_Model) encoder.Encode_Fixed_Symbol<T_KYL_Symbol_Model::Group_Symbols>(*split.Group_Model, split.Group);
