@@ -20,15 +20,30 @@ constexpr std::int32_t Full_Tail = 0x7FFFFF;
 
 }  // namespace
 
-inline void T_KYL_Range_Coder::Write_Byte(std::uint8_t value) {
-    if (Write_Pos < Write_Limit) Write_Buffer[Write_Pos] = value;
-    ++Write_Pos;
+void T_KYL_Range_Coder::Resume_Encoding(const T_Encoder& encoder) {
+    Write_Buffer = encoder.Buffer;
+    Write_Pos = encoder.Pos;
+    Write_Limit = encoder.Limit;
+    Low = encoder.Low;
+    Range = encoder.Range;
+    Cache = encoder.Cache;
+    Pending = encoder.Pending;
 }
 
-inline std::uint8_t T_KYL_Range_Coder::Read_Byte() {
-    const std::uint8_t value = Read_Pos < Read_Limit ? Read_Buffer[Read_Pos] : 0;
-    ++Read_Pos;
-    return value;
+void T_KYL_Range_Coder::Resume_Decoding(const T_Decoder& decoder) {
+    Read_Buffer = decoder.Buffer;
+    Read_Pos = decoder.Pos;
+    Read_Limit = decoder.Limit;
+    Low = decoder.Low;
+    Range = decoder.Range;
+    Cache = decoder.Cache;
+}
+
+// --------------------------------------------------------------- encoding
+
+inline void T_KYL_Range_Coder::T_Encoder::Write_Byte(std::uint8_t value) {
+    if (Pos < Limit) Buffer[Pos] = value;
+    ++Pos;
 }
 
 void T_KYL_Range_Coder::Start_Encoding(std::uint8_t* buffer, std::int32_t position, std::int32_t limit) {
@@ -45,7 +60,7 @@ void T_KYL_Range_Coder::Start_Encoding(std::uint8_t* buffer, std::int32_t positi
 // 0xFF can no longer receive a carry, so Cache and the 0xFF bytes held behind
 // it are final; a carry in bit 31 turns them into Cache + 1 and zeros; a top
 // byte of 0xFF joins the held-back bytes.
-inline void T_KYL_Range_Coder::Normalize_Encoder() {
+inline void T_KYL_Range_Coder::T_Encoder::Normalize() {
     while (Range <= Bottom_Range) {
         if (Low < Carry_Free_Below) {
             Write_Byte(Cache);
@@ -65,8 +80,8 @@ inline void T_KYL_Range_Coder::Normalize_Encoder() {
 
 // Narrows the interval to the slice of `position`.  The top position also
 // takes the remainder that the truncating division leaves.
-inline void T_KYL_Range_Coder::Encode_Position(const T_KYL_Model& model, std::int32_t position) {
-    Normalize_Encoder();
+[[gnu::always_inline]] inline void T_KYL_Range_Coder::T_Encoder::Encode_Position(const T_KYL_Model& model, std::int32_t position) {
+    Normalize();
     const std::uint32_t total = std::uint32_t(model.Cum_Freq[0]);
     const std::uint32_t r = Range / total;
     const std::uint32_t below = std::uint32_t(model.Cum_Freq[position]);
@@ -78,53 +93,76 @@ inline void T_KYL_Range_Coder::Encode_Position(const T_KYL_Model& model, std::in
         Range -= r * below;
 }
 
-void T_KYL_Range_Coder::Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol) {
+inline void T_KYL_Range_Coder::T_Encoder::Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol) {
     const std::int32_t position = model.Symbol_To_Pos[symbol];
     Encode_Position(model, position);
+    model.Count(position);
+}
+
+template <std::int32_t N>
+inline void T_KYL_Range_Coder::T_Encoder::Encode_Fixed_Symbol(T_KYL_Model& model, std::int32_t symbol) {
+    const std::int32_t position = model.Symbol_To_Pos[symbol];
+    Encode_Position(model, position);
+    model.Count_Fixed<N>(position);
+}
+
+void T_KYL_Range_Coder::Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol) {
+    const std::int32_t position = model.Symbol_To_Pos[symbol];
+    T_Encoder encoder = Take_Encoder();
+    encoder.Encode_Position(model, position);
+    Resume_Encoding(encoder);
     model.Update(position);
 }
 
 void T_KYL_Range_Coder::Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol) {
-    const std::int32_t position = model.Symbol_To_Pos[symbol];
-    Encode_Position(model, position);
-    model.Count(position);
+    T_Encoder encoder = Take_Encoder();
+    encoder.Encode_Plain_Symbol(model, symbol);
+    Resume_Encoding(encoder);
 }
 
 // The last byte v makes the code value v * 2^23 followed by the bits of the
 // bytes after the section: strictly above Low and at most 2^23 above it, so
 // inside the final interval as long as those bits stay below the margin.
 std::int32_t T_KYL_Range_Coder::Finish_Encoding() {
-    Normalize_Encoder();
-    const std::uint32_t v = (Low >> Top_Shift) + 1;
-    const std::int64_t margin = std::int64_t(Low) + Range - 1 - (std::int64_t(v) << Top_Shift);
+    T_Encoder encoder = Take_Encoder();
+    encoder.Normalize();
+    const std::uint32_t v = (encoder.Low >> Top_Shift) + 1;
+    const std::int64_t margin = std::int64_t(encoder.Low) + encoder.Range - 1 - (std::int64_t(v) << Top_Shift);
     Last_Tail_Margin = std::int32_t(std::min<std::int64_t>(margin, Full_Tail));
     if (v > 0xFF) {
-        Write_Byte(std::uint8_t(Cache + 1));
-        for (; Pending > 0; --Pending) Write_Byte(0x00);
+        encoder.Write_Byte(std::uint8_t(encoder.Cache + 1));
+        for (; encoder.Pending > 0; --encoder.Pending) encoder.Write_Byte(0x00);
     } else {
-        Write_Byte(Cache);
-        for (; Pending > 0; --Pending) Write_Byte(0xFF);
+        encoder.Write_Byte(encoder.Cache);
+        for (; encoder.Pending > 0; --encoder.Pending) encoder.Write_Byte(0xFF);
     }
-    Pending = 0;
-    Write_Byte(std::uint8_t(v));
+    encoder.Pending = 0;
+    encoder.Write_Byte(std::uint8_t(v));
+    Resume_Encoding(encoder);
     return Write_Pos;
+}
+
+// --------------------------------------------------------------- decoding
+
+inline std::uint8_t T_KYL_Range_Coder::T_Decoder::Read_Byte() {
+    const std::uint8_t value = Pos < Limit ? Buffer[Pos] : 0;
+    ++Pos;
+    return value;
 }
 
 // The byte at `position` is the encoder's initial Cache, always 0x00.  The
 // window starts with the top 7 bits of the next byte; the first
 // normalisation brings it to 31 bits and Range to 2^31, the encoder's start.
 void T_KYL_Range_Coder::Start_Decoding(const std::uint8_t* buffer, std::int32_t position, std::int32_t limit) {
-    Read_Buffer = buffer;
-    Read_Limit = limit;
-    Read_Pos = position + 1;
-    Cache = Read_Byte();
-    Low = Cache >> 1;
-    Range = Decoder_Start_Range;
+    T_Decoder decoder{buffer, position + 1, limit, 0, Decoder_Start_Range, 0};
+    decoder.Cache = decoder.Read_Byte();
+    decoder.Low = decoder.Cache >> 1;
+    Resume_Decoding(decoder);
 }
 
 // The window is one bit behind the byte stream: each shift takes the lowest
 // bit of the previous byte and the top 7 bits of the next one.
-inline void T_KYL_Range_Coder::Normalize_Decoder() {
+inline void T_KYL_Range_Coder::T_Decoder::Normalize() {
     while (Range <= Bottom_Range) {
         Low = (Low << 8) | ((std::uint32_t(Cache) << 7) & 0xFF);
         Cache = Read_Byte();
@@ -133,44 +171,59 @@ inline void T_KYL_Range_Coder::Normalize_Decoder() {
     }
 }
 
-// Finds the position whose slice holds the code value and narrows to it.  On
-// damaged input the value may lie outside every slice; clamping t and the
-// zero at Cum_Freq[n] still end the search at a valid position.
-inline std::int32_t T_KYL_Range_Coder::Decode_Position(const T_KYL_Model& model) {
-    Normalize_Decoder();
-    const std::uint32_t total = std::uint32_t(model.Cum_Freq[0]);
+// Finds the position whose slice holds the code value and narrows to it.
+// The position is the first p with Cum_Freq[p] <= t, where t = Low div r
+// clamped to total - 1.  For whole numbers c <= Low div r exactly when
+// c * r <= Low, and every Cum_Freq[p] with p >= 1 lies below the total
+// (position 1 has a frequency of 1 or more), so comparing the products finds
+// the same position, also for a damaged Low of any size, without the second
+// division and the clamp.  The products stay below Range <= 2^31.  The zero
+// at Cum_Freq[n] ends the search at a valid position.
+inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Model& model) {
+    Normalize();
+    const std::int32_t* const cum_freq = model.Cum_Freq.data();
+    const std::uint32_t total = std::uint32_t(cum_freq[0]);
     const std::uint32_t r = Range / total;
-    std::uint32_t t = Low / r;
-    if (t >= total) t = total - 1;
     std::int32_t position = 1;
-    while (std::uint32_t(model.Cum_Freq[position]) > t) ++position;
-    const std::uint32_t below = std::uint32_t(model.Cum_Freq[position]);
-    const std::uint32_t above = std::uint32_t(model.Cum_Freq[position - 1]);
-    Low -= r * below;
+    while (r * std::uint32_t(cum_freq[position]) > Low) ++position;
+    const std::uint32_t below = r * std::uint32_t(cum_freq[position]);
+    const std::uint32_t above = std::uint32_t(cum_freq[position - 1]);
+    Low -= below;
     if (above < total)
-        Range = r * (above - below);
+        Range = r * above - below;
     else
-        Range -= r * below;
+        Range -= below;
     return position;
 }
 
-std::int32_t T_KYL_Range_Coder::Decode_Model_Symbol(T_KYL_Model& model) {
-    const std::int32_t position = Decode_Position(model);
-    const std::int32_t symbol = model.Pos_To_Symbol[position];
-    model.Update(position);
-    return symbol;
-}
-
-std::int32_t T_KYL_Range_Coder::Decode_Plain_Symbol(T_KYL_Model& model) {
+inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Plain_Symbol(T_KYL_Model& model) {
     const std::int32_t position = Decode_Position(model);
     const std::int32_t symbol = model.Pos_To_Symbol[position];
     model.Count(position);
     return symbol;
 }
 
+std::int32_t T_KYL_Range_Coder::Decode_Model_Symbol(T_KYL_Model& model) {
+    T_Decoder decoder = Take_Decoder();
+    const std::int32_t position = decoder.Decode_Position(model);
+    Resume_Decoding(decoder);
+    const std::int32_t symbol = model.Pos_To_Symbol[position];
+    model.Update(position);
+    return symbol;
+}
+
+std::int32_t T_KYL_Range_Coder::Decode_Plain_Symbol(T_KYL_Model& model) {
+    T_Decoder decoder = Take_Decoder();
+    const std::int32_t symbol = decoder.Decode_Plain_Symbol(model);
+    Resume_Decoding(decoder);
+    return symbol;
+}
+
 // The window reaches three bytes past the encoder's last byte.
 std::int32_t T_KYL_Range_Coder::Finish_Decoding() {
-    Normalize_Decoder();
+    T_Decoder decoder = Take_Decoder();
+    decoder.Normalize();
+    Resume_Decoding(decoder);
     return Read_Pos - 3;
 }
 
@@ -213,29 +266,61 @@ T_KYL_Coder::~T_KYL_Coder() = default;
 
 // ------------------------------------------------------- put and get steps
 
+namespace {
+
 // Every model of a symbol model is a plain T_KYL_Model, so the steps skip
 // the virtual update.
-inline void T_KYL_Coder::Put_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model,
-                                   std::int32_t value) {
+// Forced inline: the symbol loop must keep the encoder in registers, and the
+// compiler's own estimate leaves this call (and the one below it) out of line.
+[[gnu::always_inline]] inline void Put_Steps(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value) {
     const T_KYL_Symbol_Model::T_Split split = model.Split_Symbol(value);
-    coder.Encode_Plain_Symbol(*split.First_Model, split.First_Symbol);
-    if (split.Group_Model) coder.Encode_Plain_Symbol(*split.Group_Model, split.Group);
-    if (split.Sub_Model) coder.Encode_Plain_Symbol(*split.Sub_Model, split.Offset);
+    encoder.Encode_Fixed_Symbol<T_KYL_Symbol_Model::First_Symbols>(*split.First_Model, split.First_Symbol);
+    if (split.Group_Model) encoder.Encode_Fixed_Symbol<T_KYL_Symbol_Model::Group_Symbols>(*split.Group_Model, split.Group);
+    if (split.Sub_Model) encoder.Encode_Plain_Symbol(*split.Sub_Model, split.Offset);
 }
 
-inline std::int32_t T_KYL_Coder::Get_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model) {
-    const std::int32_t first = coder.Decode_Plain_Symbol(*model.First_Model);
+inline std::int32_t Get_Steps(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
+    const std::int32_t first = decoder.Decode_Plain_Symbol(*model.First_Model);
     if (first != T_KYL_Symbol_Model::Escape) return first;
-    const std::int32_t group = coder.Decode_Plain_Symbol(*model.Group_Model);
+    const std::int32_t group = decoder.Decode_Plain_Symbol(*model.Group_Model);
     T_KYL_Model& sub_model = model.Sub_Model(group);
-    const std::int32_t offset = sub_model.Symbol_Count > 1 ? coder.Decode_Plain_Symbol(sub_model) : 0;
+    const std::int32_t offset = sub_model.Symbol_Count > 1 ? decoder.Decode_Plain_Symbol(sub_model) : 0;
     return T_KYL_Symbol_Model::Join_Symbol(group, offset);
 }
 
-void T_KYL_Coder::Put_Byte(std::int32_t value) { Put_Value(*Range_Coder, *Byte_Model, value); }
-std::int32_t T_KYL_Coder::Get_Byte() { return Get_Value(*Range_Coder, *Byte_Model); }
-void T_KYL_Coder::Put_Symbol(std::int32_t value) { Put_Value(*Range_Coder, *Block_Model, value); }
-std::int32_t T_KYL_Coder::Get_Symbol() { return Get_Value(*Range_Coder, *Block_Model); }
+}  // namespace
+
+void T_KYL_Coder::Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model,
+                            std::int32_t value) {
+    Put_Steps(encoder, model, value);
+}
+
+std::int32_t T_KYL_Coder::Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
+    return Get_Steps(decoder, model);
+}
+
+void T_KYL_Coder::Put_Byte(std::int32_t value) {
+    T_KYL_Range_Coder::T_Encoder encoder = Range_Coder->Take_Encoder();
+    Put_Steps(encoder, *Byte_Model, value);
+    Range_Coder->Resume_Encoding(encoder);
+}
+std::int32_t T_KYL_Coder::Get_Byte() {
+    T_KYL_Range_Coder::T_Decoder decoder = Range_Coder->Take_Decoder();
+    const std::int32_t value = Get_Steps(decoder, *Byte_Model);
+    Range_Coder->Resume_Decoding(decoder);
+    return value;
+}
+void T_KYL_Coder::Put_Symbol(std::int32_t value) {
+    T_KYL_Range_Coder::T_Encoder encoder = Range_Coder->Take_Encoder();
+    Put_Steps(encoder, *Block_Model, value);
+    Range_Coder->Resume_Encoding(encoder);
+}
+std::int32_t T_KYL_Coder::Get_Symbol() {
+    T_KYL_Range_Coder::T_Decoder decoder = Range_Coder->Take_Decoder();
+    const std::int32_t value = Get_Steps(decoder, *Block_Model);
+    Range_Coder->Resume_Decoding(decoder);
+    return value;
+}
 void T_KYL_Coder::Put_Bit(std::int32_t bit) { Range_Coder->Encode_Plain_Symbol(*Bit_Model->Model, bit); }
 std::int32_t T_KYL_Coder::Get_Bit() { return Range_Coder->Decode_Plain_Symbol(*Bit_Model->Model); }
 void T_KYL_Coder::Put_Mantissa_1(std::int32_t value) {
@@ -321,8 +406,10 @@ void T_KYL_Coder::Encode_Symbols(T_Block_Data& data, std::int32_t limit) {
     const std::uint8_t* ranks = data.Source->Data;
     const std::int32_t rank_count = data.Source->Len;
     coder.Start_Encoding(data.Target->Data, data.Target->Len, limit);
-    for (std::int32_t i = 0; i < rank_count; ++i) Put_Value(coder, model, ranks[i]);
-    Put_Value(coder, model, End_Symbol);
+    T_KYL_Range_Coder::T_Encoder encoder = coder.Take_Encoder();
+    for (std::int32_t i = 0; i < rank_count; ++i) Put_Steps(encoder, model, ranks[i]);
+    Put_Steps(encoder, model, End_Symbol);
+    coder.Resume_Encoding(encoder);
     data.Target->Len = coder.Finish_Encoding();
 }
 
@@ -425,13 +512,16 @@ void T_KYL_Coder::Decode_Symbols(T_Block_Data& data, std::int32_t limit) {
     std::uint8_t* ranks = data.Target->Data;
     std::int32_t rank_count = 0;
     coder.Start_Decoding(data.Source->Data, data.Source->Len, limit);
+    T_KYL_Range_Coder::T_Decoder decoder = coder.Take_Decoder();
+    const std::int32_t read_bound = Read_Bound;
     for (;;) {
-        const std::int32_t symbol = Get_Value(coder, model);
+        const std::int32_t symbol = Get_Steps(decoder, model);
         if (symbol == End_Symbol) break;
         Require_Intact(rank_count < Max_Transformed_Length, "more ranks than a block holds");
-        Require_Within_Payload();
+        Require_Intact(decoder.Pos <= read_bound, "a section runs past the payload");
         ranks[rank_count++] = std::uint8_t(symbol);
     }
+    coder.Resume_Decoding(decoder);
     data.Source->Len = coder.Finish_Decoding();
     data.Target->Len = rank_count;
 }

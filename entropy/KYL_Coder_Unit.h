@@ -47,13 +47,49 @@ public:
     // The position of the next byte the decoder will take in.
     std::int32_t Read_Position() const { return Read_Pos; }
 
+    // The moving parts of an open section.  A loop that codes many values
+    // takes them into a local (Take_Encoder, Take_Decoder), codes with the
+    // local's steps, which are the coder's own steps, and hands them back
+    // (Resume_Encoding, Resume_Decoding): the compiler then keeps them in
+    // registers instead of storing them after every step.
+    struct T_Encoder {
+        std::uint8_t* Buffer;
+        std::int32_t Pos;
+        std::int32_t Limit;
+        std::uint32_t Low;
+        std::uint32_t Range;
+        std::uint8_t Cache;
+        std::int32_t Pending;
+
+        void Write_Byte(std::uint8_t value);
+        void Normalize();
+        void Encode_Position(const T_KYL_Model& model, std::int32_t position);
+        // A symbol of a model whose dynamic type is exactly T_KYL_Model.
+        void Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol);
+        // The same for a plain model of exactly N symbols.
+        template <std::int32_t N>
+        void Encode_Fixed_Symbol(T_KYL_Model& model, std::int32_t symbol);
+    };
+    struct T_Decoder {
+        const std::uint8_t* Buffer;
+        std::int32_t Pos;
+        std::int32_t Limit;
+        std::uint32_t Low;
+        std::uint32_t Range;
+        std::uint8_t Cache;
+
+        std::uint8_t Read_Byte();
+        void Normalize();
+        std::int32_t Decode_Position(const T_KYL_Model& model);
+        // A symbol of a model whose dynamic type is exactly T_KYL_Model.
+        std::int32_t Decode_Plain_Symbol(T_KYL_Model& model);
+    };
+    T_Encoder Take_Encoder() const { return {Write_Buffer, Write_Pos, Write_Limit, Low, Range, Cache, Pending}; }
+    void Resume_Encoding(const T_Encoder& encoder);
+    T_Decoder Take_Decoder() const { return {Read_Buffer, Read_Pos, Read_Limit, Low, Range, Cache}; }
+    void Resume_Decoding(const T_Decoder& decoder);
+
 private:
-    void Normalize_Encoder();
-    void Normalize_Decoder();
-    void Write_Byte(std::uint8_t value);
-    std::uint8_t Read_Byte();
-    void Encode_Position(const T_KYL_Model& model, std::int32_t position);
-    std::int32_t Decode_Position(const T_KYL_Model& model);
 
     const std::uint8_t* Read_Buffer = nullptr;
     std::uint8_t* Write_Buffer = nullptr;
@@ -113,9 +149,12 @@ public:
     void Put_Mantissa_3(std::int32_t value);
     std::int32_t Get_Mantissa_3();
 
+    // One value of a symbol model through a coder's local state; the steps
+    // of the block coder's symbol loops.
+    static void Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value);
+    static std::int32_t Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model);
+
 private:
-    static void Put_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model, std::int32_t value);
-    static std::int32_t Get_Value(T_KYL_Range_Coder& coder, const T_KYL_Symbol_Model& model);
     void Put_Mantissa(std::int32_t exponent_class, std::uint32_t mantissa);
     std::uint32_t Get_Mantissa(std::int32_t exponent_class);
 

@@ -167,10 +167,11 @@ void T_KYL_Context_Model::Mix() {
 // ----------------------------------------------------- T_KYL_Symbol_Model
 
 T_KYL_Symbol_Model::T_KYL_Symbol_Model(std::int32_t alphabet_size)
-    : Alphabet_Size(alphabet_size), First_Model(std::make_unique<T_KYL_Model>(4, 450)) {
+    : Alphabet_Size(alphabet_size), First_Model(std::make_unique<T_KYL_Model>(First_Symbols, 450)) {
     assert(alphabet_size >= 151 && alphabet_size <= T_KYL_Model::Max_Symbols);
     Group_Count = 1;
     while (Group_Base[Group_Count] < alphabet_size) ++Group_Count;
+    assert(Group_Count == Group_Symbols);
     Group_Model = std::make_unique<T_KYL_Model>(Group_Count, 333);
     for (std::int32_t g = 0; g < Group_Count; ++g) {
         const std::int32_t end = g == Group_Count - 1 ? alphabet_size : Group_Base[g + 1];

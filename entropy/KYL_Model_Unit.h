@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <memory>
 
@@ -49,6 +50,10 @@ public:
 protected:
     // The body of the plain Update, callable without a virtual dispatch.
     void Count(std::int32_t position);
+    // Count for a model of exactly N symbols: the same steps, with the
+    // cumulative loop over a fixed length, which unrolls without a branch.
+    template <std::int32_t N>
+    void Count_Fixed(std::int32_t position);
     void Set_Identity_Order();
 
     std::int32_t Increment;
@@ -77,6 +82,25 @@ inline void T_KYL_Model::Count(std::int32_t position) {
     }
     Freq[head] += Increment;
     for (std::int32_t k = head - 1; k >= 0; --k) Cum_Freq[k] += Increment;
+    if (Cum_Freq[0] >= Max_Total) Halve();
+}
+
+template <std::int32_t N>
+inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
+    assert(Symbol_Count == N && position >= 1 && position <= N);
+    std::int32_t head = position;
+    while (Freq[head - 1] == Freq[head]) --head;
+    if (head < position) {
+        const std::int32_t moved = Pos_To_Symbol[head];
+        const std::int32_t counted = Pos_To_Symbol[position];
+        Pos_To_Symbol[head] = counted;
+        Pos_To_Symbol[position] = moved;
+        Symbol_To_Pos[counted] = head;
+        Symbol_To_Pos[moved] = position;
+    }
+    Freq[head] += Increment;
+    // Cum_Freq[0..head-1] take the increment; Cum_Freq[N] is 0 for good.
+    for (std::int32_t k = 0; k < N; ++k) Cum_Freq[k] += k < head ? Increment : 0;
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
@@ -141,6 +165,10 @@ class T_KYL_Symbol_Model {
 public:
     static constexpr std::int32_t Escape = 3;
     static constexpr std::int32_t Max_Groups = 8;
+    // Symbols of First_Model, and of Group_Model for every alphabet of 151
+    // values or more: the block coder's loops use them as fixed sizes.
+    static constexpr std::int32_t First_Symbols = Escape + 1;
+    static constexpr std::int32_t Group_Symbols = Max_Groups;
     static constexpr std::array<std::int32_t, Max_Groups + 1> Group_Base{3, 4, 6, 10, 16, 32, 70, 150, 259};
     static constexpr std::array<std::int32_t, Max_Groups> Group_Increment{0, 64, 16, 16, 16, 8, 8, 8};
 

@@ -8,67 +8,6 @@
 
 namespace {
 
-// An arithmetic coder with the same interval steps as the range coder but an
-// unbounded code value: every carry is added into the bytes already produced
-// at once.  Its bytes must equal the range coder's, whose carries wait in
-// Cache and Pending.
-class T_Reference_Encoder {
-public:
-    T_Bytes Bytes{0};
-    std::uint32_t Window = 0;  // the low 31 bits of the code value
-    std::uint32_t Range = 0x80000000;
-    int Longest_Carry_Run = 0;  // 0xFF bytes a carry has passed through
-    bool Flush_Carried = false;
-
-    void Encode(T_KYL_Model& model, std::int32_t symbol) {
-        const std::int32_t p = model.Symbol_To_Pos[symbol];
-        Normalize();
-        const std::uint32_t total = model.Cum_Freq[0];
-        const std::uint32_t r = Range / total;
-        Add(r * std::uint32_t(model.Cum_Freq[p]));
-        Range = std::uint32_t(model.Cum_Freq[p - 1]) < total
-                    ? r * std::uint32_t(model.Cum_Freq[p - 1] - model.Cum_Freq[p])
-                    : Range - r * std::uint32_t(model.Cum_Freq[p]);
-        model.Update(p);
-    }
-    T_Bytes Finish() {
-        Normalize();
-        const std::uint32_t v = (Window >> 23) + 1;
-        if (v > 0xFF) {
-            Flush_Carried = true;
-            Carry();
-        }
-        Bytes.push_back(std::uint8_t(v));
-        return Bytes;
-    }
-
-private:
-    void Normalize() {
-        while (Range <= 0x800000) {
-            Bytes.push_back(std::uint8_t(Window >> 23));
-            Window = (Window << 8) & 0x7FFFFFFF;
-            Range <<= 8;
-        }
-    }
-    void Add(std::uint32_t amount) {
-        Window += amount;
-        if (Window & 0x80000000) {
-            Window &= 0x7FFFFFFF;
-            Carry();
-        }
-    }
-    void Carry() {
-        int run = 0;
-        std::size_t i = Bytes.size();
-        while (Bytes[--i] == 0xFF) {
-            Bytes[i] = 0;
-            ++run;
-        }
-        ++Bytes[i];
-        Longest_Carry_Run = std::max(Longest_Carry_Run, run);
-    }
-};
-
 // A fixed set of models of different shapes, coded through in one section.
 struct T_Model_Set {
     T_KYL_Model Small{4, 450};

@@ -140,6 +140,26 @@ TEST_F(T_RLE_EXP_Test, Round_Trips_Many_Run_Shapes) {
     }
 }
 
+// Decode skips stretches of one- and two-byte runs eight bytes at a time;
+// a long run must be found wherever it starts, near the end too.
+TEST_F(T_RLE_EXP_Test, Finds_Long_Runs_At_Every_Offset) {
+    for (std::int32_t length = 3; length <= 40; ++length) {
+        for (std::int32_t start = 0; start + 3 <= length; ++start) {
+            for (std::int32_t run : {3, 4, 6}) {
+                // Pairs and singles around the run: a a b c c d ...
+                T_Bytes block;
+                for (std::int32_t i = 0; std::int32_t(block.size()) < start; ++i)
+                    block.insert(block.end(), std::size_t(i % 2 ? 1 : 2), std::uint8_t(10 + i % 7));
+                block.resize(std::size_t(start));
+                block.insert(block.end(), std::size_t(run), 'z');
+                for (std::int32_t i = 0; std::int32_t(block.size()) < length; ++i) block.push_back(std::uint8_t(i % 2 ? 'p' : 'q'));
+                Expect_Round_Trip(block);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
 TEST_F(T_RLE_EXP_Test, Empty_Source_Is_Swapped_Through) {
     T_Buffer* const source = Data.Source;
     T_Buffer* const target = Data.Target;
