@@ -171,6 +171,9 @@ inline void T_KYL_Range_Coder::T_Decoder::Normalize() {
     }
 }
 
+// Positions searched one by one before the decoder turns to halving.
+constexpr std::int32_t Linear_Search_Positions = 8;
+
 // Finds the position whose slice holds the code value and narrows to it.
 // The position is the first p with Cum_Freq[p] <= t, where t = Low div r
 // clamped to total - 1.  For whole numbers c <= Low div r exactly when
@@ -184,8 +187,22 @@ inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Mo
     const std::int32_t* const cum_freq = model.Cum_Freq.data();
     const std::uint32_t total = std::uint32_t(cum_freq[0]);
     const std::uint32_t r = Range / total;
+    // Frequent symbols stand at the first positions, so a short linear scan
+    // finds most of them; beyond it, Cum_Freq falls strictly with the
+    // position, and a binary search finds the same first position in a few
+    // steps however flat the distribution is.
+    const std::int32_t linear_end = std::min(model.Symbol_Count, Linear_Search_Positions);
     std::int32_t position = 1;
-    while (r * std::uint32_t(cum_freq[position]) > Low) ++position;
+    while (position < linear_end && r * std::uint32_t(cum_freq[position]) > Low) ++position;
+    if (r * std::uint32_t(cum_freq[position]) > Low) {
+        std::int32_t high = model.Symbol_Count;  // Cum_Freq[n] = 0: always a match
+        ++position;
+        while (position < high) {
+            const std::int32_t middle = (position + high) / 2;
+            if (r * std::uint32_t(cum_freq[middle]) <= Low) high = middle;
+            else position = middle + 1;
+        }
+    }
     const std::uint32_t below = r * std::uint32_t(cum_freq[position]);
     const std::uint32_t above = std::uint32_t(cum_freq[position - 1]);
     Low -= below;

@@ -81,7 +81,7 @@ inline void T_KYL_Model::Count(std::int32_t position) {
         Symbol_To_Pos[moved] = position;
     }
     Freq[head] += Increment;
-    for (std::int32_t k = head - 1; k >= 0; --k) Cum_Freq[k] += Increment;
+    for (std::int32_t k = 0; k < head; ++k) Cum_Freq[k] += Increment;
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
