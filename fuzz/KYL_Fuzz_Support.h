@@ -46,7 +46,8 @@ inline T_Fuzz_Context& Context() {
 
 inline void Write_Bytes(const std::string& name, const std::uint8_t* data, std::size_t size) {
     std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
+    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size) || std::fclose(file) != 0)
+        std::abort();
 }
 
 inline std::vector<std::uint8_t> Read_Bytes(const std::string& name) {
