@@ -85,23 +85,28 @@ T_KYL_MCP::~T_KYL_MCP() {
 
 void T_KYL_MCP::Swap_Buffers(T_Block_Data& data) const { std::swap(data.Source, data.Target); }
 
+// Opens the input, refuses an output that is the input itself (through a
+// link, say), creates the output; closes both on every exit path, the output
+// before the input.
+T_KYL_MCP::T_Stream_Guard::T_Stream_Guard(T_KYL_MCP& owner, const std::string& input_name,
+                                          const std::string& output_name)
+    : Owner(owner) {
+    Owner.Input_File = std::make_unique<T_KYL_Input_File>(input_name);
+    if (Owner.Input_File->Is_Same_File(output_name))
+        throw T_KYL_Platform_Error("cannot create \"" + output_name + "\": it is the input file itself");
+    Owner.Output_File = std::make_unique<T_KYL_Output_File>(output_name);
+}
+
+T_KYL_MCP::T_Stream_Guard::~T_Stream_Guard() {
+    Owner.Output_File.reset();
+    Owner.Input_File.reset();
+}
+
 // ------------------------------------------------------------- compression
 
 void T_KYL_MCP::Compress_File(const std::string& input_name, const std::string& output_name,
                               std::uint8_t transform) {
-    // The streams close on every exit path, the output before the input.
-    struct T_Stream_Guard {
-        T_KYL_MCP& Owner;
-        ~T_Stream_Guard() {
-            Owner.Output_File.reset();
-            Owner.Input_File.reset();
-        }
-    } guard{*this};
-
-    Input_File = std::make_unique<T_KYL_Input_File>(input_name);
-    if (Input_File->Is_Same_File(output_name))
-        throw T_KYL_Platform_Error("cannot create \"" + output_name + "\": it is the input file itself");
-    Output_File = std::make_unique<T_KYL_Output_File>(output_name);
+    const T_Stream_Guard streams(*this, input_name, output_name);
 
     T_Buffer& source = *Block_Data.Source;
     Block_Start = 0;
@@ -169,18 +174,7 @@ void T_KYL_MCP::Write_Block() {
 // --------------------------------------------------------------- expansion
 
 void T_KYL_MCP::Expand_File(const std::string& input_name, const std::string& output_name) {
-    struct T_Stream_Guard {
-        T_KYL_MCP& Owner;
-        ~T_Stream_Guard() {
-            Owner.Output_File.reset();
-            Owner.Input_File.reset();
-        }
-    } guard{*this};
-
-    Input_File = std::make_unique<T_KYL_Input_File>(input_name);
-    if (Input_File->Is_Same_File(output_name))
-        throw T_KYL_Platform_Error("cannot create \"" + output_name + "\": it is the input file itself");
-    Output_File = std::make_unique<T_KYL_Output_File>(output_name);
+    const T_Stream_Guard streams(*this, input_name, output_name);
 
     Block_Start = 0;
     for (;;) {

@@ -129,6 +129,17 @@ public:
     void Decode_Block();
 
 private:
+    class T_Stream_Guard {
+    public:
+        T_Stream_Guard(T_KYL_MCP& owner, const std::string& input_name, const std::string& output_name);
+        ~T_Stream_Guard();
+        T_Stream_Guard(const T_Stream_Guard&) = delete;
+        T_Stream_Guard& operator=(const T_Stream_Guard&) = delete;
+
+    private:
+        T_KYL_MCP& Owner;
+    };
+
     void Write_Block();
     bool Read_Block();
     // Decode_Block; true when the block decoded and its CRC-32 matches.

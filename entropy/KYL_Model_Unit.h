@@ -55,6 +55,7 @@ protected:
     template <std::int32_t N>
     void Count_Fixed(std::int32_t position);
     void Set_Identity_Order();
+    std::int32_t Move_To_Run_Head(std::int32_t position);
 
     std::int32_t Increment;
     // Freq[0] is a zero sentinel that stops the walk to the head of a run.
@@ -66,10 +67,10 @@ private:
     friend class T_KYL_Range_Coder;
 };
 
-// The plain model's update, inline because it runs once per coded symbol.
-inline void T_KYL_Model::Count(std::int32_t position) {
-    // Move to the head of the run of equal frequencies holding `position`,
-    // so that the count keeps the frequencies non-increasing within the run.
+// Moves the symbol at `position` to the head of its run of equal frequencies
+// (exchanging it with the symbol there), so that counting it keeps the
+// frequencies non-increasing within the run; returns that head position.
+inline std::int32_t T_KYL_Model::Move_To_Run_Head(std::int32_t position) {
     std::int32_t head = position;
     while (Freq[head - 1] == Freq[head]) --head;
     if (head < position) {
@@ -80,6 +81,12 @@ inline void T_KYL_Model::Count(std::int32_t position) {
         Symbol_To_Pos[counted] = head;
         Symbol_To_Pos[moved] = position;
     }
+    return head;
+}
+
+// The plain model's update, inline because it runs once per coded symbol.
+inline void T_KYL_Model::Count(std::int32_t position) {
+    const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += Increment;
     for (std::int32_t k = 0; k < head; ++k) Cum_Freq[k] += Increment;
     if (Cum_Freq[0] >= Max_Total) Halve();
@@ -88,16 +95,7 @@ inline void T_KYL_Model::Count(std::int32_t position) {
 template <std::int32_t N>
 inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
     assert(Symbol_Count == N && position >= 1 && position <= N);
-    std::int32_t head = position;
-    while (Freq[head - 1] == Freq[head]) --head;
-    if (head < position) {
-        const std::int32_t moved = Pos_To_Symbol[head];
-        const std::int32_t counted = Pos_To_Symbol[position];
-        Pos_To_Symbol[head] = counted;
-        Pos_To_Symbol[position] = moved;
-        Symbol_To_Pos[counted] = head;
-        Symbol_To_Pos[moved] = position;
-    }
+    const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += Increment;
     // Cum_Freq[0..head-1] take the increment; Cum_Freq[N] is 0 for good.
     for (std::int32_t k = 0; k < N; ++k) Cum_Freq[k] += k < head ? Increment : 0;
