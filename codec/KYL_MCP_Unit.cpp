@@ -92,9 +92,14 @@ T_KYL_MCP::T_Stream_Guard::T_Stream_Guard(T_KYL_MCP& owner, const std::string& i
                                           const std::string& output_name)
     : Owner(owner) {
     Owner.Input_File = std::make_unique<T_KYL_Input_File>(input_name);
-    if (Owner.Input_File->Is_Same_File(output_name))
-        throw T_KYL_Platform_Error("cannot create \"" + output_name + "\": it is the input file itself");
-    Owner.Output_File = std::make_unique<T_KYL_Output_File>(output_name);
+    try {
+        if (Owner.Input_File->Is_Same_File(output_name))
+            throw T_KYL_Platform_Error("cannot create \"" + output_name + "\": it is the input file itself");
+        Owner.Output_File = std::make_unique<T_KYL_Output_File>(output_name);
+    } catch (...) {
+        Owner.Input_File.reset();
+        throw;
+    }
 }
 
 T_KYL_MCP::T_Stream_Guard::~T_Stream_Guard() {
@@ -108,18 +113,19 @@ void T_KYL_MCP::Compress_File(const std::string& input_name, const std::string& 
                               std::uint8_t transform) {
     const T_Stream_Guard streams(*this, input_name, output_name);
 
-    T_Buffer& source = *Block_Data.Source;
+    // Each block is read into whichever buffer Source describes by then.
+    auto read_block = [this] {
+        T_Buffer& source = *Block_Data.Source;
+        source.Len = std::int32_t(Input_File->Read(source.Data, Block_Size));
+        return source.Len;
+    };
     Block_Start = 0;
-    source.Len = std::int32_t(Input_File->Read(source.Data, Block_Size));
-    while (Block_Data.Source->Len > 0) {
+    for (std::int32_t block_length = read_block(); block_length > 0; block_length = read_block()) {
         Block_Data.Transform_Flag = transform;
         Block_Data.Header->Len = 2;  // length and flags are filled by Write_Block
-        const std::int32_t block_length = Block_Data.Source->Len;
         Encode_Block();
         Write_Block();
         Block_Start += block_length;
-        T_Buffer& next = *Block_Data.Source;
-        next.Len = std::int32_t(Input_File->Read(next.Data, Block_Size));
     }
     Output_File->Close();
 }
