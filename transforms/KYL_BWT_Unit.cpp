@@ -380,7 +380,7 @@ void T_KYL_BWT::Refresh_Keys(std::int32_t lo, std::int32_t hi, std::int32_t d) {
     }
 }
 
-// Multikey quicksort on the keyed rows, after Bentley and Sedgewick: a
+// Multikey quicksort on the keyed rows: a
 // ternary split at a pivot key, or for large ranges a split by the next key
 // byte.  A part whose whole key is equal moves on to the next key; the others
 // keep theirs.
