@@ -2,7 +2,7 @@
 """Compare kyl with bzip2 -9, xz -6 and zstd -19 on whole files.
 
     compare.py [--runs N] [--kyl PATH] [--tools kyl,bzip2,xz,zstd]
-               [--checksums FILE] FILE...
+               [--checksums FILE] [--silesia [DIR]] FILE...
 
 Every file is copied into a scratch folder in /tmp, so that reads come from
 the page cache, then compressed and expanded N times by every tool, output
@@ -12,6 +12,10 @@ expansion speed in MB/s (10^6 bytes; median of the runs; the total is all
 bytes over the sum of the medians) and peak resident memory in MB (maximum
 over the runs, from /usr/bin/time). xz and zstd run on one thread, as kyl
 does. Progress goes to standard error.
+
+--silesia adds the nine Silesia files of the shared corpus, unpacked to DIR
+(default /tmp/kyl-silesia) by make_testset.py when they are not there yet:
+the set that speed is judged on.
 
 --checksums FILE records the SHA-256 of kyl's compressed output of every
 file in FILE, or, when FILE exists, checks them against it: a changed output
@@ -29,6 +33,8 @@ import sys
 import tempfile
 import time
 
+from make_testset import unpack_silesia
+
 TIME = "/usr/bin/time"
 # name: (label, compress command, expand command, suffix of the compressed file)
 OTHERS = {
@@ -36,6 +42,7 @@ OTHERS = {
     "xz": ("xz -6", ["xz", "-6", "-T1", "-c"], ["xz", "-d", "-T1", "-c"], ".xz"),
     "zstd": ("zstd -19", ["zstd", "-19", "-T1", "-q", "-c"], ["zstd", "-d", "-q", "-c"], ".zst"),
 }
+SILESIA_DIR = "/tmp/kyl-silesia"
 PACKAGES = {"bzip2": "bzip2", "xz": "xz-utils", "zstd": "zstd", TIME: "time"}
 
 
@@ -193,13 +200,19 @@ def default_kyl():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("files", nargs="*", metavar="FILE")
     parser.add_argument("--runs", type=int, default=3, help="runs per file and tool (default 3)")
     parser.add_argument("--kyl", default=default_kyl(), help="the kyl program (default build/kyl)")
     parser.add_argument("--tools", default="kyl,bzip2,xz,zstd", help="comma-separated tools")
     parser.add_argument("--checksums", metavar="FILE",
                         help="record, or check against, the SHA-256 of kyl's outputs")
+    parser.add_argument("--silesia", nargs="?", const=SILESIA_DIR, metavar="DIR",
+                        help=f"add the Silesia files, unpacked to DIR (default {SILESIA_DIR})")
     args = parser.parse_args()
+    if args.silesia:
+        args.files += unpack_silesia(args.silesia)
+    if not args.files:
+        parser.error("give FILE... or --silesia")
     tools = args.tools.split(",")
     unknown = [t for t in tools if t != "kyl" and t not in OTHERS]
     if unknown or args.runs < 1:
