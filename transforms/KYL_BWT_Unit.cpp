@@ -340,22 +340,16 @@ std::int32_t T_KYL_BWT::Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, 
     return high;
 }
 
-// Orders the whole block by induced sorting, then emits it.  Its scratch: the
-// type bits in Index_Array behind the suffix array, the rest in Work_Array.
+// Orders the whole block by induced sorting, which also emits it.  Its
+// scratch: the type bits in Index_Array behind the suffix array, the rest in
+// Work_Array.
 void T_KYL_BWT::Sort_Whole_Block() {
     const std::int32_t N = Length - 1;
     assert(std::size_t(Length) + 1 + Induced_Sort_Type_Words(Length) <= std::size_t(Area_Entries));
     assert(Induced_Sort_Work_Words(Length) <= std::size_t(Area_Entries));
     Used_Whole_Block_Sort = true;
-    Induced_Sort_Suffixes(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length), Work_Area);
-    for (std::int32_t r = 0; r < Length; ++r) {
-        const std::int32_t p = Suffix_Array[r];
-        if (p > 0) {
-            Output[r] = Input[p - 1];
-        } else {
-            Primary_Index = r;
-        }
-    }
+    Primary_Index = Induced_Sort_Transform(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length),
+                                           Work_Area, Output);
 }
 
 // ------------------------------------------------------------ comparison
