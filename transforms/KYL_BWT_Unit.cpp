@@ -43,6 +43,22 @@ constexpr std::int32_t Bucket_Depth = 2;
 // small blocks), the block goes to the induced sort, which is linear.
 constexpr std::int64_t Deep_Steps_Per_Suffix = 2;
 constexpr std::int64_t Deep_Steps_Floor = 1 << 16;
+// The route: the bucket sort is taken when the bucket of an average sorted
+// row holds at most this many rows ...
+constexpr std::uint64_t Small_Bucket_Average = 3000;
+// ... and fewer than this share of the sampled positions start a sorted
+// suffix that repeats an earlier window of Repeat_Window bytes.  Blocks with
+// long repeats are the ones that leave deep ranges to direct comparison.
+constexpr double Deep_Repeat_Share = 1.0 / 16;
+constexpr std::int32_t Repeat_Window = 32;
+// One position in 2^Repeat_Sample_Bits is sampled, up to half the set's size.
+constexpr int Repeat_Sample_Bits = 6;
+constexpr std::int32_t Repeat_Set_Size = 1 << 17;
+// Fewer samples say nothing: such blocks are small, or made of a few
+// four-byte patterns, which the bucket size test already sent away.
+constexpr std::int32_t Repeat_Min_Samples = 64;
+static_assert(std::int64_t(Repeat_Set_Size) * 2 <= Area_Entries, "the sample set fits in Work_Array");
+static_assert(Repeat_Window + 8 <= Zero_Tail, "windows stay inside the zeros after the block");
 
 constexpr std::int32_t Shell_Increments[] = {1,     4,      13,     40,     121,    364,     1093,
                                              3280,  9841,   29524,  88573,  265720, 797161,  2391484};
@@ -140,6 +156,10 @@ void T_KYL_BWT::Sort_Suffixes() {
     Count_Pairs();
     const T_Sort_Mode mode = Forced_Mode != T_Sort_Mode::Automatic ? Forced_Mode : Choose_Mode();
     Used_Mode = mode;
+    if (Forced_Mode == T_Sort_Mode::Automatic && !Bucket_Sort_Pays(mode)) {
+        Sort_Whole_Block();
+        return;
+    }
     Place_Sorted_Class(mode);
     Build_Group_Tables();
 
@@ -189,6 +209,64 @@ T_KYL_BWT::T_Sort_Mode T_KYL_BWT::Choose_Mode() const {
         if (above > 1) above_sum += above * above;
     }
     return below_sum >= above_sum ? T_Sort_Mode::Ascending : T_Sort_Mode::Descending;
+}
+
+// The induced sort takes about the same time for every block of a size; the
+// bucket sort is faster only while its comparisons stay short, that is when
+// the sorted class falls into small buckets and its suffixes seldom repeat
+// far.  Both tests are cheap next to either sort.
+bool T_KYL_BWT::Bucket_Sort_Pays(T_Sort_Mode mode) const {
+    const T_Sort_Tables& t = *Sort_Tables;
+    std::uint64_t rows = 0, square_sum = 0;
+    for (std::int32_t c = 0; c < 256; ++c) {
+        const std::int32_t first = mode == T_Sort_Mode::Ascending ? c + 1 : 0;
+        const std::int32_t last = mode == T_Sort_Mode::Ascending ? 255 : c - 1;
+        for (std::int32_t x = first; x <= last; ++x) {
+            const std::uint64_t size = std::uint64_t(t.Pair_Start[c * 256 + x + 1] - t.Pair_Start[c * 256 + x]);
+            rows += size;
+            square_sum += size * size;
+        }
+    }
+    // The average size of the bucket a sorted row is in.
+    if (square_sum > Small_Bucket_Average * rows) return false;
+    return Repeat_Share(mode) < Deep_Repeat_Share;
+}
+
+// The share of sampled positions that start a suffix of the sorted class
+// whose first Repeat_Window bytes occurred earlier in the block.  Positions
+// are sampled by their first four bytes, so every occurrence of a window is
+// sampled or none is; the windows seen go to a hash set in Work_Area.
+double T_KYL_BWT::Repeat_Share(T_Sort_Mode mode) const {
+    std::uint64_t* const set = reinterpret_cast<std::uint64_t*>(Work_Area);
+    std::fill(set, set + Repeat_Set_Size, 0);
+    const std::int32_t last = Length - 2;  // the block's last position
+    const bool ascending = mode == T_Sort_Mode::Ascending;
+    std::int32_t samples = 0, repeats = 0;
+    for (std::int32_t i = 0; i <= last && samples < Repeat_Set_Size / 2; ++i) {
+        std::uint32_t gram;
+        std::memcpy(&gram, Input + i, sizeof gram);
+        if ((gram * 0x9E3779B1u) >> (32 - Repeat_Sample_Bits) != 0) continue;
+        if (ascending ? Input[i] >= Input[i + 1] : Input[i] <= Input[i + 1]) continue;
+        ++samples;
+        // The window reads at most Repeat_Window - 1 bytes past the block's
+        // last position, inside its zero tail.
+        std::uint64_t hash = 0;
+        for (std::int32_t k = 0; k < Repeat_Window; k += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, Input + i + k, sizeof word);
+            hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
+            hash ^= hash >> 29;
+        }
+        hash |= 1;  // 0 marks a free slot
+        std::uint32_t slot = std::uint32_t(hash >> 40) & (Repeat_Set_Size - 1);
+        while (set[slot] != 0 && set[slot] != hash) slot = (slot + 1) & (Repeat_Set_Size - 1);
+        if (set[slot] == 0) {
+            set[slot] = hash;
+        } else {
+            ++repeats;
+        }
+    }
+    return samples < Repeat_Min_Samples ? 0.0 : double(repeats) / samples;
 }
 
 // Drops the suffixes of the class to be sorted into their buckets.  The order

@@ -29,9 +29,10 @@ public:
     // Replaces the block in Source (1..Block_Size bytes) by its transform
     // (N + 1 bytes) in Target and appends the 3-byte primary index to Header.
     // Writes a guard byte at Source.Data[-1] and 257 zeros after the block;
-    // uses Index_Array[1..N+1] as the suffix array and Work_Array as scratch
-    // for the bucket sort.  Blocks whose suffixes share long prefixes are
-    // finished by the induced sort, which also uses the rest of Index_Array.
+    // uses Index_Array[1..N+1] as the suffix array and Work_Array as scratch.
+    // Most blocks are ordered by the induced sort, which also uses the rest
+    // of Index_Array; blocks of small buckets without long repeats by the
+    // bucket sort, faster there.
     // An empty Source is handed on by a swap and leaves Header alone.
     void Encode(T_Block_Data& data);
 
@@ -43,6 +44,8 @@ public:
     void Decode(T_Block_Data& data);
 
     // Controls for tests and benchmarks; the defaults are what the codec uses.
+    // A forced mode also forces the bucket sort (which still hands blocks
+    // whose comparisons run too deep to the induced sort).
     T_Sort_Mode Forced_Mode = T_Sort_Mode::Automatic;
     // Skips the bucket sort and orders the block by the induced sort alone.
     bool Force_Whole_Block_Sort = false;
@@ -68,6 +71,9 @@ private:
     // Sort_Suffixes steps.
     void Count_Pairs();
     T_Sort_Mode Choose_Mode() const;
+    // Whether the bucket sort will beat the induced sort on this block.
+    bool Bucket_Sort_Pays(T_Sort_Mode mode) const;
+    double Repeat_Share(T_Sort_Mode mode) const;
     void Place_Sorted_Class(T_Sort_Mode mode);
     void Build_Group_Tables();
     bool Sort_Ascending();

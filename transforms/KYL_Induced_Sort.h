@@ -1,7 +1,7 @@
 // Whole-block suffix sorting by induced sorting, linear in the block length
-// whatever its contents.  The block transform uses it for blocks whose
-// suffixes share long prefixes (periodic or repeated data), where finishing
-// deep ranges by direct comparison would take far longer.
+// whatever its contents.  The block transform orders most blocks with it;
+// only blocks whose suffixes part after a few bytes sort faster by direct
+// comparison.
 #pragma once
 
 #include <cstddef>

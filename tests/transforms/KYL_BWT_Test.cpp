@@ -296,11 +296,30 @@ TEST_F(T_BWT_Test, Whole_Block_Sort_Agrees_On_Text_Like_Data) {
     const char* words[] = {"the ", "of ", "block ", "sorting ", "and ", "a ", "compressor ", "run ", "\n"};
     while (text.size() < 200000) text += words[random() % std::size(words)];
     const T_Bytes block = Bytes_Of(text);
-    const T_Transformed bucket = Encode(block);
+    const T_Transformed bucket = Encode(block, T_Mode::Descending);
+    ASSERT_FALSE(BWT.Used_Whole_Block_Sort);
     ASSERT_TRUE(Is_Suffix_Order(block, Data.Index_Array + 1));
     const T_Transformed whole = Encode(block, T_Mode::Automatic, true);
     EXPECT_EQ(whole.Output, bucket.Output);
     EXPECT_EQ(whole.Primary, bucket.Primary);
+}
+
+// The route: blocks whose sorted buckets are small and whose suffixes part
+// within a few bytes go to the bucket sort; large buckets or long repeats
+// send a block to the induced sort before any comparison.
+TEST_F(T_BWT_Test, Route_Follows_Bucket_Sizes_And_Repeats) {
+    const T_Bytes random = Random_Block(300000, 256, 41);
+    const T_Bytes blocks[] = {random, Repeated_Block(T_Bytes(random.begin(), random.begin() + 5000), 300000),
+                              Random_Block(300000, 8, 42)};
+    const bool bucket_sort_expected[] = {true, false, false};
+    for (std::size_t k = 0; k < std::size(blocks); ++k) {
+        const T_Transformed automatic = Encode(blocks[k]);
+        EXPECT_EQ(BWT.Used_Whole_Block_Sort, !bucket_sort_expected[k]) << k;
+        EXPECT_TRUE(Is_Suffix_Order(blocks[k], Data.Index_Array + 1)) << k;
+        const T_Transformed forced = Encode(blocks[k], T_Mode::Descending);
+        EXPECT_EQ(forced.Output, automatic.Output) << k;
+        EXPECT_EQ(forced.Primary, automatic.Primary) << k;
+    }
 }
 
 TEST_F(T_BWT_Test, Full_Size_Block_Round_Trips) {
