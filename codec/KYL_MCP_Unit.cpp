@@ -127,7 +127,7 @@ void T_KYL_MCP::Compress_File(const std::string& input_name, const std::string& 
         Write_Block();
         Block_Start += block_length;
     }
-    Output_File->Close();
+    Output_File->Commit(Input_File->Attributes());
 }
 
 void T_KYL_MCP::Encode_Block() {
@@ -183,33 +183,38 @@ void T_KYL_MCP::Expand_File(const std::string& input_name, const std::string& ou
     const T_Stream_Guard streams(*this, input_name, output_name);
 
     Block_Start = 0;
-    for (;;) {
-        bool more = false;
-        try {
-            more = Read_Block();
-        } catch (const T_KYL_Damaged_Block&) {
-            Report_Damaged_Block();
+    try {
+        while (Expand_Next_Block()) {
         }
-        if (!more) break;
-        const std::int32_t header_length = Block_Data.Header->Len;
-        if (!Decode_Block_Intact()) {
-            // A valid block can fail when the bytes after one of its sections
-            // spoil that section's last symbol; decode it once more with
-            // those bytes read as zero before calling it damaged.
-            struct T_Zero_Tails {
-                T_KYL_Coder& Coder;
-                explicit T_Zero_Tails(T_KYL_Coder& coder) : Coder(coder) { Coder.Zero_Section_Tails = true; }
-                ~T_Zero_Tails() { Coder.Zero_Section_Tails = false; }
-            } zero_tails(*Coder);
-            Input_File->Seek(Block_Start);
-            Read_Block();
-            if (!Decode_Block_Intact()) Report_Damaged_Block();
-        }
-        Output_File->Write(Block_Data.Target->Data, std::size_t(Block_Data.Target->Len));
-        Block_Start += header_length + Block_Data.Source->Len;
-        Input_File->Seek(Block_Start);
+    } catch (const T_KYL_Damaged_Block&) {
+        // The blocks before the damaged one are kept, but never in place of
+        // a file that stood at the output name: that one stays as it was.
+        if (!Output_File->Replaces_An_Entry()) Output_File->Commit(Input_File->Attributes());
+        Report_Damaged_Block();
     }
-    Output_File->Close();
+    Output_File->Commit(Input_File->Attributes());
+}
+
+bool T_KYL_MCP::Expand_Next_Block() {
+    if (!Read_Block()) return false;
+    const std::int32_t header_length = Block_Data.Header->Len;
+    if (!Decode_Block_Intact()) {
+        // A valid block can fail when the bytes after one of its sections
+        // spoil that section's last symbol; decode it once more with those
+        // bytes read as zero before calling it damaged.
+        struct T_Zero_Tails {
+            T_KYL_Coder& Coder;
+            explicit T_Zero_Tails(T_KYL_Coder& coder) : Coder(coder) { Coder.Zero_Section_Tails = true; }
+            ~T_Zero_Tails() { Coder.Zero_Section_Tails = false; }
+        } zero_tails(*Coder);
+        Input_File->Seek(Block_Start);
+        Require_Intact(Read_Block(), "block gone on the second read");
+        Require_Intact(Decode_Block_Intact(), "CRC mismatch");
+    }
+    Output_File->Write(Block_Data.Target->Data, std::size_t(Block_Data.Target->Len));
+    Block_Start += header_length + Block_Data.Source->Len;
+    Input_File->Seek(Block_Start);
+    return true;
 }
 
 bool T_KYL_MCP::Decode_Block_Intact() {

@@ -107,7 +107,8 @@ public:
     void Compress_File(const std::string& input_name, const std::string& output_name,
                        std::uint8_t transform);
     // Expands one file.  On a damaged block or a CRC mismatch it prints the
-    // CRC message and throws T_KYL_CRC_Failure; blocks before it stay written.
+    // CRC message and throws T_KYL_CRC_Failure; the blocks before it are
+    // kept under the output name unless a file stood there.
     void Expand_File(const std::string& input_name, const std::string& output_name);
 
     // Services the stages call on Current_Controller.
@@ -142,6 +143,10 @@ private:
 
     void Write_Block();
     bool Read_Block();
+    // Reads, decodes, checks and writes the next block; false at the end of
+    // the file.  Throws T_KYL_Damaged_Block for a block that stays damaged
+    // on a second decode.
+    bool Expand_Next_Block();
     // Decode_Block; true when the block decoded and its CRC-32 matches.
     bool Decode_Block_Intact();
     void Store_Block_Raw(std::int32_t block_length);

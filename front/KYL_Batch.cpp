@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <new>
 
 #include "codec/KYL_MCP_Unit.h"
@@ -31,7 +32,38 @@ double Bits_Per_Byte(double compressed, double uncompressed) {
     return uncompressed != 0 ? compressed / uncompressed * 8 : std::numeric_limits<double>::quiet_NaN();
 }
 
-void Run_Pass(const T_KYL_IO& io, const T_Parameters& parameters, bool compress, T_Statistics& statistics) {
+// Refuses, before anything is written, a pass in which an output would
+// replace one of the pass's inputs or two inputs would share one output:
+// either way a file would be lost.
+void Require_Separate_Outputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+    std::map<T_KYL_File_Key, std::size_t> input_keys;
+    for (std::size_t i = 0; i < inputs.size(); ++i) input_keys.emplace(KYL_File_Key(inputs[i]), i);
+    std::map<T_KYL_File_Key, std::size_t> output_keys;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const T_KYL_File_Key key = KYL_File_Key(outputs[i]);
+        const std::string refusal = "cannot create \"" + outputs[i] + "\": ";
+        if (const auto input = input_keys.find(key); input != input_keys.end())
+            throw T_KYL_Platform_Error(refusal + (input->second == i ? "it is the input file itself"
+                                                                      : "it is the input \"" + inputs[input->second] +
+                                                                            "\" of this run"));
+        if (const auto [other, fresh] = output_keys.emplace(key, i); !fresh)
+            throw T_KYL_Platform_Error(refusal + "\"" + inputs[other->second] + "\" and \"" + inputs[i] +
+                                       "\" would both be written to it");
+    }
+}
+
+// A name without wildcards that names no file, or a folder that does not
+// exist, is a mistake for the caller to see; a wildcard that matches
+// nothing in a real folder is an empty pass.
+bool Names_Something(const std::string& pattern, const std::vector<std::string>& list) {
+    if (!list.empty()) return true;
+    const std::size_t slash = pattern.find_last_of('/');
+    const bool wildcard = pattern.find_first_of("*?", slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
+    return wildcard && (slash == std::string::npos || KYL_Is_Folder(pattern.substr(0, slash + 1)));
+}
+
+// Runs one pass; false when its pattern named nothing that exists.
+bool Run_Pass(const T_KYL_IO& io, const T_Parameters& parameters, bool compress, T_Statistics& statistics) {
     std::vector<std::string> list;
     io.Get_File_List(parameters.Input_Name, list);
     statistics.File_Count = double(list.size());
@@ -40,11 +72,14 @@ void Run_Pass(const T_KYL_IO& io, const T_Parameters& parameters, bool compress,
                              " files  ");
         T_KYL_Console::Flush();
     }
+    std::vector<std::string> outputs;
+    for (const std::string& input : list) outputs.push_back(Output_Name(input, parameters.Output_Extension));
+    Require_Separate_Outputs(list, outputs);
     T_KYL_MCP controller;
     const T_Current_Controller_Scope scope(controller);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& input = list[i];
-        const std::string output = Output_Name(input, parameters.Output_Extension);
+        const std::string& output = outputs[i];
         if (parameters.Verbose) {
             T_KYL_Console::Line((compress ? "Compressing " : "Expanding ") + input + " to " + output);
         } else {
@@ -80,6 +115,7 @@ void Run_Pass(const T_KYL_IO& io, const T_Parameters& parameters, bool compress,
             T_KYL_Console::Line();
         }
     }
+    return Names_Something(parameters.Input_Name, list);
 }
 
 void Print_Summary(const T_Parameters& parameters, const T_Statistics& statistics, std::int64_t start) {
@@ -122,13 +158,23 @@ int KYL_Run(const std::vector<std::string>& arguments) {
     T_Statistics statistics;
     Print_Lines(Banner_Lines);
     T_Parameters parameters;
+    int status = Exit_Success;
     {
         const T_KYL_IO io(arguments);
         io.Get_Parameters(parameters);
         if (parameters.Help) Print_Lines(Help_Lines);
+        // Help that nobody asked for means the command line was not
+        // understood: a script must not take that for success.
+        if (parameters.Help && !parameters.Help_Asked && !arguments.empty()) status = Exit_Platform_Failure;
+        if ((parameters.Compress || parameters.Expand) &&
+            parameters.Output_Extension.find_first_of(std::string("/\0", 2)) != std::string::npos) {
+            Report_Failure("the output extension \"" + parameters.Output_Extension +
+                           "\" cannot be used: an extension may not contain \"/\"");
+            return Exit_Platform_Failure;
+        }
         try {
-            if (parameters.Compress) Run_Pass(io, parameters, true, statistics);
-            if (parameters.Expand) Run_Pass(io, parameters, false, statistics);
+            if (parameters.Compress && !Run_Pass(io, parameters, true, statistics)) status = Exit_Platform_Failure;
+            if (parameters.Expand && !Run_Pass(io, parameters, false, statistics)) status = Exit_Platform_Failure;
         } catch (const T_KYL_CRC_Failure&) {
             return Exit_Damaged_Input;  // the message is out already
         } catch (const T_KYL_Platform_Error& error) {
@@ -141,5 +187,5 @@ int KYL_Run(const std::vector<std::string>& arguments) {
     }
     if (parameters.Compress || parameters.Expand) Print_Summary(parameters, statistics, start);
     T_KYL_Console::Flush();
-    return Exit_Success;
+    return status;
 }

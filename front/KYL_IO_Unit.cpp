@@ -14,8 +14,10 @@ namespace {
 constexpr std::size_t Parameters_Read = 6;
 constexpr int Option_Sweeps = 6;
 
+// Pads to `width` characters (not bytes: a separator may take several).
 std::string Pad_Left(const std::string& text, int width) {
-    return text.size() >= std::size_t(width) ? text : std::string(std::size_t(width) - text.size(), ' ') + text;
+    const std::size_t shown = KYL_Character_Count(text);
+    return shown >= std::size_t(width) ? text : std::string(std::size_t(width) - shown, ' ') + text;
 }
 
 // Inserts the locale's thousands separator into a run of digits, following
@@ -51,11 +53,7 @@ std::string Decimal_Point() {
 
 }  // namespace
 
-std::string Lower_Case(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
+std::string Lower_Case(const std::string& text) { return KYL_Lower_Case(text); }
 
 std::string Format_Count(double value, int width) {
     if (!std::isfinite(value)) return Pad_Left("n/a", width);
@@ -65,9 +63,10 @@ std::string Format_Count(double value, int width) {
 
 std::string Format_Fixed(double value, int width) {
     if (!std::isfinite(value)) return Pad_Left("n/a", width);
+    // Fixed-point fields show the decimal separator only, never grouping.
     std::string number = Plain_Digits(std::fabs(value), 3);
     const std::size_t dot = number.find('.');
-    number = Group_Digits(number.substr(0, dot)) + Decimal_Point() + number.substr(dot + 1);
+    number = number.substr(0, dot) + Decimal_Point() + number.substr(dot + 1);
     const bool negative = value < 0 && number.find_first_not_of("0.,") != std::string::npos;
     return Pad_Left((negative ? "-" : "") + number, width);
 }
@@ -86,7 +85,7 @@ void T_KYL_IO::Get_Parameters(T_Parameters& parameters) const {
                 const std::size_t slash = typed.find_last_of('/');
                 parameters.Input_Name = slash == std::string::npos
                                             ? parameter
-                                            : typed.substr(0, slash + 1) + parameter.substr(slash + 1);
+                                            : typed.substr(0, slash + 1) + Lower_Case(typed.substr(slash + 1));
             } else {
                 parameters.Output_Extension = parameter;
             }
@@ -100,7 +99,7 @@ void T_KYL_IO::Get_Parameters(T_Parameters& parameters) const {
             for (const char letter : {'h', 'c', 'e', 'v', '1'}) {
                 if (group.size() < 2 || group[1] != letter) continue;
                 switch (letter) {
-                    case 'h': parameters.Help = true; break;
+                    case 'h': parameters.Help = parameters.Help_Asked = true; break;
                     case 'c': parameters.Compress = true; parameters.Output_Extension = "kyl"; break;
                     case 'e': parameters.Expand = true; parameters.Output_Extension = "exp"; break;
                     case 'v': parameters.Verbose = true; break;

@@ -8,6 +8,7 @@
 
 struct T_Parameters {
     bool Help = false;
+    bool Help_Asked = false;  // an h among the option letters
     bool Compress = false;
     bool Expand = false;
     bool Verbose = false;

@@ -1,15 +1,21 @@
 #include "platform/KYL_Platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <iostream>
 #include <new>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,8 +24,12 @@ T_KYL_Fault_Plan KYL_Faults;
 
 namespace {
 
+[[noreturn]] void Fail(const std::string& action, const std::string& name, const std::string& reason) {
+    throw T_KYL_Platform_Error("cannot " + action + " \"" + name + "\": " + reason);
+}
+
 [[noreturn]] void Fail(const std::string& action, const std::string& name, int error) {
-    throw T_KYL_Platform_Error("cannot " + action + " \"" + name + "\": " + std::strerror(error));
+    Fail(action, name, std::string(std::strerror(error)));
 }
 
 // Counts `count` bytes against an armed fault counter; true when the fault
@@ -81,15 +91,137 @@ bool T_KYL_Input_File::Is_Same_File(const std::string& name) const {
     return mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
 }
 
+T_KYL_File_Attributes T_KYL_Input_File::Attributes() const {
+    T_KYL_File_Attributes attributes;
+    struct stat info {};
+    if (::fstat(Handle, &info) != 0) return attributes;
+    attributes.Mode = std::uint32_t(info.st_mode & 07777);
+    attributes.Owner = std::int64_t(info.st_uid);
+    attributes.Group = std::int64_t(info.st_gid);
+    attributes.Accessed_Seconds = std::int64_t(info.st_atim.tv_sec);
+    attributes.Accessed_Nanoseconds = std::int64_t(info.st_atim.tv_nsec);
+    attributes.Modified_Seconds = std::int64_t(info.st_mtim.tv_sec);
+    attributes.Modified_Nanoseconds = std::int64_t(info.st_mtim.tv_nsec);
+    attributes.Known = true;
+    return attributes;
+}
+
+// ------------------------------------------------- removal of unfinished outputs
+
+namespace {
+
+// The temporary files of unfinished outputs, in a fixed table that a signal
+// handler can walk without allocating or locking.  A slot's path is written
+// before the slot is armed and read only while it is armed.
+struct T_Cleanup_Slot {
+    std::atomic<bool> Taken{false};
+    std::atomic<bool> Armed{false};
+    char Path[PATH_MAX] = {};
+};
+constexpr int Cleanup_Slot_Count = 64;
+T_Cleanup_Slot Cleanup_Slots[Cleanup_Slot_Count];
+
+int Arm_Cleanup(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int slot = 0; slot < Cleanup_Slot_Count; ++slot) {
+        bool free = false;
+        if (!Cleanup_Slots[slot].Taken.compare_exchange_strong(free, true)) continue;
+        std::memcpy(Cleanup_Slots[slot].Path, path.c_str(), path.size() + 1);
+        Cleanup_Slots[slot].Armed.store(true, std::memory_order_release);
+        return slot;
+    }
+    return -1;
+}
+
+void Disarm_Cleanup(int slot) {
+    if (slot < 0) return;
+    Cleanup_Slots[slot].Armed.store(false, std::memory_order_release);
+    Cleanup_Slots[slot].Taken.store(false, std::memory_order_release);
+}
+
+extern "C" void Remove_Outputs_And_End(int signal_number) {
+    for (T_Cleanup_Slot& slot : Cleanup_Slots)
+        if (slot.Armed.load(std::memory_order_acquire)) ::unlink(slot.Path);
+    // The handler was installed to run once: the signal raised again now
+    // ends the process with the status the signal gives.
+    ::raise(signal_number);
+}
+
+constexpr int Cleanup_Signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the cleanup signals back while a temporary file is created and
+// entered in the table, or renamed and taken out of it, so that no signal
+// sees a file that exists but is not (or no longer) in the table.
+class T_Signals_Held {
+public:
+    T_Signals_Held() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal_number : Cleanup_Signals) sigaddset(&held, signal_number);
+        pthread_sigmask(SIG_BLOCK, &held, &Before);
+    }
+    ~T_Signals_Held() { pthread_sigmask(SIG_SETMASK, &Before, nullptr); }
+    T_Signals_Held(const T_Signals_Held&) = delete;
+    T_Signals_Held& operator=(const T_Signals_Held&) = delete;
+
+private:
+    sigset_t Before;
+};
+
+std::string Folder_Part(const std::string& name) {
+    const std::size_t slash = name.find_last_of('/');
+    return slash == std::string::npos ? "" : name.substr(0, slash + 1);
+}
+
+std::string Last_Component(const std::string& name) {
+    const std::size_t slash = name.find_last_of('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+}  // namespace
+
+void KYL_Remove_Outputs_On_Signals() {
+    for (const int signal_number : Cleanup_Signals) {
+        struct sigaction action {};
+        action.sa_handler = Remove_Outputs_And_End;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (const int other : Cleanup_Signals) sigaddset(&action.sa_mask, other);
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
+
 // --------------------------------------------------------------- output file
 
 T_KYL_Output_File::T_KYL_Output_File(const std::string& name) : File_Name(name) {
-    Handle = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    struct stat entry {};
+    if (::lstat(name.c_str(), &entry) == 0) {
+        Entry_Existed = true;
+        if (S_ISDIR(entry.st_mode)) Fail("create", name, EISDIR);
+        if (!S_ISREG(entry.st_mode) && !S_ISLNK(entry.st_mode)) Fail("create", name, "it is not a regular file");
+    } else if (errno != ENOENT) {
+        Fail("create", name, errno);
+    }
+    // A hidden name beside the output, so the rename stays within one folder
+    // (and one file system); the component is cut to keep within NAME_MAX.
+    std::string temporary = Folder_Part(name) + "." + Last_Component(name).substr(0, 200) + ".XXXXXX";
+    const T_Signals_Held held;
+    Handle = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (Handle < 0) Fail("create", name, errno);
+    Temporary_Name = temporary;
+    Cleanup_Slot = Arm_Cleanup(Temporary_Name);
 }
 
-T_KYL_Output_File::~T_KYL_Output_File() {
+T_KYL_Output_File::~T_KYL_Output_File() { Discard(); }
+
+void T_KYL_Output_File::Discard() noexcept {
+    const T_Signals_Held held;
     if (Handle >= 0) ::close(Handle);
+    Handle = -1;
+    if (!Temporary_Name.empty()) ::unlink(Temporary_Name.c_str());
+    Temporary_Name.clear();
+    Disarm_Cleanup(Cleanup_Slot);
+    Cleanup_Slot = -1;
 }
 
 void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
@@ -112,27 +244,80 @@ void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
     if (done < count) Fail("write", File_Name, ENOSPC);
 }
 
-void T_KYL_Output_File::Close() {
+void T_KYL_Output_File::Commit(const T_KYL_File_Attributes& attributes) {
+    if (attributes.Known) {
+        // Owner and group first: changing them may clear the set-id bits
+        // that the mode then sets.  Only the owner (or root) may give a file
+        // away; without that right the group alone is tried, then nothing.
+        if (::fchown(Handle, uid_t(attributes.Owner), gid_t(attributes.Group)) != 0 &&
+            ::fchown(Handle, uid_t(-1), gid_t(attributes.Group)) != 0) {
+            // Neither is permitted: the output keeps this user's owner and group.
+        }
+        if (::fchmod(Handle, mode_t(attributes.Mode)) != 0) Fail("create", File_Name, errno);
+        const struct timespec times[2] = {
+            {time_t(attributes.Accessed_Seconds), long(attributes.Accessed_Nanoseconds)},
+            {time_t(attributes.Modified_Seconds), long(attributes.Modified_Nanoseconds)}};
+        if (::futimens(Handle, times) != 0) Fail("create", File_Name, errno);
+    }
     const int handle = Handle;
     Handle = -1;
-    if (handle >= 0 && ::close(handle) != 0) Fail("close", File_Name, errno);
+    if (::close(handle) != 0) Fail("write", File_Name, errno);
+    const T_Signals_Held held;
+    if (::rename(Temporary_Name.c_str(), File_Name.c_str()) != 0) Fail("create", File_Name, errno);
+    Temporary_Name.clear();
+    Disarm_Cleanup(Cleanup_Slot);
+    Cleanup_Slot = -1;
+}
+
+T_KYL_File_Key KYL_File_Key(const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0) return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), ""};
+    const std::string folder = Folder_Part(name);
+    if (::stat(folder.empty() ? "." : folder.c_str(), &info) == 0)
+        return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), "/" + Last_Component(name)};
+    return {0, 0, name};
+}
+
+bool KYL_Is_Folder(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // ---------------------------------------------------------- directory listing
 
 namespace {
 
-bool Same_Letter(char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+// A character of the locale's encoding, or a byte that forms none, kept
+// apart from every character so that it matches only itself.
+constexpr std::uint32_t Stray_Byte = 0x80000000u;
+
+std::vector<std::uint32_t> Characters_Of(const std::string& text) {
+    std::vector<std::uint32_t> characters;
+    std::mbstate_t state{};
+    for (std::size_t at = 0; at < text.size();) {
+        wchar_t character = 0;
+        std::size_t length = std::mbrtowc(&character, text.data() + at, text.size() - at, &state);
+        if (length == std::size_t(-1) || length == std::size_t(-2)) {
+            characters.push_back(Stray_Byte | static_cast<unsigned char>(text[at]));
+            state = std::mbstate_t{};
+            ++at;
+            continue;
+        }
+        characters.push_back(std::uint32_t(std::towlower(std::wint_t(character))));
+        at += length == 0 ? 1 : length;
+    }
+    return characters;
 }
 
-// Wildcard match, letter case ignored: '*' stands for any run of characters,
-// '?' for any one.  "*.*" also matches names without a dot, as users expect.
-bool Name_Matches(const std::string& pattern, const std::string& name) {
-    if (pattern == "*.*") return true;
+// Wildcard match over characters already folded to lower case: '*' stands
+// for any run of characters, '?' for any one.  "*.*" also matches names
+// without a dot, as users expect.
+bool Name_Matches(const std::vector<std::uint32_t>& pattern, const std::vector<std::uint32_t>& name) {
+    static const std::vector<std::uint32_t> any = {'*', '.', '*'};
+    if (pattern == any) return true;
     std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && Same_Letter(pattern[p], name[n])))) {
+        if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && pattern[p] == name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -152,16 +337,15 @@ bool Name_Matches(const std::string& pattern, const std::string& name) {
 }  // namespace
 
 std::vector<std::string> KYL_List_Files(const std::string& pattern) {
-    const std::size_t slash = pattern.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
-    const std::string name_pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    const std::string directory = Folder_Part(pattern);
+    const std::vector<std::uint32_t> name_pattern = Characters_Of(Last_Component(pattern));
     std::vector<std::string> names;
     if (name_pattern.empty()) return names;
     DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str());
     if (listing == nullptr) return names;
     while (const dirent* entry = ::readdir(listing)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == ".." || !Name_Matches(name_pattern, name)) continue;
+        if (name == "." || name == ".." || !Name_Matches(name_pattern, Characters_Of(name))) continue;
         struct stat info {};
         if (::stat((directory + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(name);
     }
@@ -176,6 +360,34 @@ std::int64_t KYL_File_Size(const std::string& name) {
     if (::stat(name.c_str(), &info) != 0) return -1;
     return std::int64_t(info.st_size);
 }
+
+// -------------------------------------------------------------------- text
+
+std::string KYL_Lower_Case(const std::string& text) {
+    std::string lower;
+    lower.reserve(text.size());
+    std::mbstate_t state{};
+    for (std::size_t at = 0; at < text.size();) {
+        wchar_t character = 0;
+        std::size_t length = std::mbrtowc(&character, text.data() + at, text.size() - at, &state);
+        if (length == std::size_t(-1) || length == std::size_t(-2)) {
+            lower += text[at];
+            state = std::mbstate_t{};
+            ++at;
+            continue;
+        }
+        if (length == 0) length = 1;
+        char encoded[MB_LEN_MAX];
+        std::mbstate_t out_state{};
+        const std::size_t written = std::wcrtomb(encoded, wchar_t(std::towlower(std::wint_t(character))), &out_state);
+        if (written == std::size_t(-1)) lower.append(text, at, length);
+        else lower.append(encoded, written);
+        at += length;
+    }
+    return lower;
+}
+
+std::size_t KYL_Character_Count(const std::string& text) { return Characters_Of(text).size(); }
 
 // ------------------------------------------------------------------- console
 

@@ -2,6 +2,7 @@
 // listing, console and clock.  Everything above it is plain computation.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -28,6 +29,19 @@ struct T_KYL_Fault_Plan {
 };
 extern T_KYL_Fault_Plan KYL_Faults;
 
+// The permission bits, owner, group and modification time a file had when
+// it was opened, for an output to take over.
+struct T_KYL_File_Attributes {
+    std::uint32_t Mode = 0600;
+    std::int64_t Owner = -1;
+    std::int64_t Group = -1;
+    std::int64_t Accessed_Seconds = 0;
+    std::int64_t Accessed_Nanoseconds = 0;
+    std::int64_t Modified_Seconds = 0;
+    std::int64_t Modified_Nanoseconds = 0;
+    bool Known = false;
+};
+
 // A file opened for reading.  Reads deliver as many bytes as were asked for
 // unless the file ends first; a read error is never taken for the end of file.
 class T_KYL_Input_File {
@@ -46,14 +60,22 @@ public:
     // True when `name` is this very file (the same file reached through
     // another name, a link or a case-insensitive mount).
     bool Is_Same_File(const std::string& name) const;
+    T_KYL_File_Attributes Attributes() const;
 
 private:
     std::string File_Name;
     int Handle = -1;
 };
 
-// A file created (or replaced) for writing.  Every write is complete or
-// raises an error (a full disk included); Close reports a failure to close.
+// An output written whole or not at all.  The bytes go to a new temporary
+// file beside `name` (created exclusively, never through a link, readable by
+// this user alone while written); Commit gives it its final attributes and
+// renames it to `name` in one step, replacing whatever entry stood there (a
+// link is replaced, never written through).  Until then the entry at `name`
+// is untouched, and a destroyed or interrupted output leaves no trace.  A
+// FIFO, device, socket or folder at `name` is refused at creation.  Every
+// write is complete or raises an error (a full disk included), and errors
+// name the output, not its temporary file.
 class T_KYL_Output_File {
 public:
     explicit T_KYL_Output_File(const std::string& name);
@@ -62,16 +84,45 @@ public:
     T_KYL_Output_File& operator=(const T_KYL_Output_File&) = delete;
 
     void Write(const std::uint8_t* data, std::size_t count);
-    void Close();
+    // Gives the file `attributes` (owner and group only where permitted),
+    // closes it and renames it to its name.
+    void Commit(const T_KYL_File_Attributes& attributes);
+    // True when an entry stood at the name when the output was created.
+    bool Replaces_An_Entry() const { return Entry_Existed; }
 
 private:
+    void Discard() noexcept;
+
     std::string File_Name;
+    std::string Temporary_Name;
     int Handle = -1;
+    int Cleanup_Slot = -1;
+    bool Entry_Existed = false;
 };
 
+// Removes the temporary files of unfinished outputs when the process gets
+// SIGINT, SIGTERM or SIGHUP, then ends it as the signal would have.
+void KYL_Remove_Outputs_On_Signals();
+
+// Identity of the file a name reaches, as the file system compares names:
+// the device and inode of an existing file (through links), or else the
+// folder's device and inode and the last component.  Two names with equal
+// keys write to the same file.
+struct T_KYL_File_Key {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::string Entry;  // empty for an existing file
+    auto operator<=>(const T_KYL_File_Key&) const = default;
+};
+T_KYL_File_Key KYL_File_Key(const std::string& name);
+
+// True when `name` is a folder.
+bool KYL_Is_Folder(const std::string& name);
+
 // The regular files (dot-files included, directories excluded) whose names
-// match the name part of `pattern` ('*' and '?' wildcards, letter case
-// ignored), in name order, each prefixed by the pattern's directory part.
+// match the name part of `pattern` ('*' and '?' wildcards, each standing for
+// characters of the locale's encoding; letter case ignored by the locale's
+// rules), in name order, each prefixed by the pattern's directory part.
 std::vector<std::string> KYL_List_Files(const std::string& pattern);
 
 // The size of the named entry, or -1 when there is none.
@@ -98,6 +149,12 @@ struct T_KYL_Memory_Release {
 };
 using T_KYL_Block_Memory = std::unique_ptr<std::uint8_t[], T_KYL_Memory_Release>;
 T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size);
+
+// Lower case by the locale's rules, multi-byte characters included; bytes
+// that do not form a character stay as they are.
+std::string KYL_Lower_Case(const std::string& text);
+// The number of characters `text` shows in the locale's encoding.
+std::size_t KYL_Character_Count(const std::string& text);
 
 // Milliseconds from an arbitrary fixed point, for elapsed times.
 std::int64_t KYL_Clock_Ms();

@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,35 +40,43 @@ void Write_File(const std::string& name, const std::string& text) {
     Write_File(name, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+pid_t Start_KYL(const std::string& directory, const std::vector<std::string>& arguments, int output,
+                const std::vector<std::pair<std::string, std::string>>& environment) {
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork");
+    if (child != 0) return child;
+    const int target = output >= 0 ? output : ::open("/dev/null", O_WRONLY);
+    ::dup2(target, STDOUT_FILENO);
+    if (::chdir(directory.c_str()) != 0) ::_exit(127);
+    ::setenv("LC_ALL", "C", 1);
+    for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(KYL_BINARY));
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::alarm(300);
+    ::execv(KYL_BINARY, argv.data());
+    ::_exit(127);
+}
+
+int Wait_KYL(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 T_Run_Result Run_KYL(const std::string& directory, const std::vector<std::string>& arguments,
                      const std::vector<std::pair<std::string, std::string>>& environment) {
     int pipe_ends[2];
-    if (::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
-    const pid_t child = ::fork();
-    if (child < 0) throw std::runtime_error("fork");
-    if (child == 0) {
-        ::dup2(pipe_ends[1], STDOUT_FILENO);
-        ::close(pipe_ends[0]);
-        ::close(pipe_ends[1]);
-        if (::chdir(directory.c_str()) != 0) ::_exit(127);
-        ::setenv("LC_ALL", "C", 1);
-        for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(KYL_BINARY));
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        ::execv(KYL_BINARY, argv.data());
-        ::_exit(127);
-    }
+    if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    const pid_t child = Start_KYL(directory, arguments, pipe_ends[1], environment);
     ::close(pipe_ends[1]);
     T_Run_Result result;
     char chunk[4096];
     ssize_t got;
     while ((got = ::read(pipe_ends[0], chunk, sizeof chunk)) > 0) result.Output.append(chunk, std::size_t(got));
     ::close(pipe_ends[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.Exit_Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.Exit_Status = Wait_KYL(child);
     return result;
 }
 

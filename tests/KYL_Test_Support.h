@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <sys/types.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,14 @@ struct T_Run_Result {
 // environment variables given.
 T_Run_Result Run_KYL(const std::string& directory, const std::vector<std::string>& arguments,
                      const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// Starts kyl as Run_KYL does without waiting for it; its standard output
+// goes to `output` (a descriptor; -1 for none).  A run that hangs is ended
+// by SIGALRM after a few minutes.
+pid_t Start_KYL(const std::string& directory, const std::vector<std::string>& arguments, int output = -1,
+                const std::vector<std::pair<std::string, std::string>>& environment = {});
+// Waits for a started kyl: its exit status, or 128 + the signal that ended it.
+int Wait_KYL(pid_t child);
 
 // Reproducible data of the kinds a compressor meets.
 std::vector<std::uint8_t> Random_Bytes(std::size_t count, std::uint32_t seed);

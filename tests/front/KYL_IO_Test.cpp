@@ -93,6 +93,12 @@ TEST(Number_Formats, Pad_And_Round_In_The_C_Locale) {
     EXPECT_EQ(Format_Fixed(8.0, 17), "            8.000");
     EXPECT_EQ(Format_Fixed(2.0 / 3.0, 17), "            0.667");
     EXPECT_EQ(Format_Fixed(1234567.5, 17), "      1234567.500");
+    // Grouping is for counts only.
+    if (std::setlocale(LC_ALL, "C.UTF-8") != nullptr) {
+        EXPECT_EQ(Format_Fixed(1234567.5, 17), "      1234567.500");
+        EXPECT_EQ(Lower_Case("\xC3\x84" "BC/\xC3\x9C"), "\xC3\xA4" "bc/\xC3\xBC");
+    }
+    std::setlocale(LC_ALL, "C");
 }
 
 }  // namespace
