@@ -51,9 +51,11 @@ constexpr std::uint64_t Small_Bucket_Average = 3000;
 // long repeats are the ones that leave deep ranges to direct comparison.
 constexpr double Deep_Repeat_Share = 1.0 / 16;
 constexpr std::int32_t Repeat_Window = 32;
-// One position in 2^Repeat_Sample_Bits is sampled, up to half the set's size.
+// One position in 2^Repeat_Sample_Bits is sampled, up to half the set's
+// size, which grows with the block up to Repeat_Set_Size.
 constexpr int Repeat_Sample_Bits = 6;
 constexpr std::int32_t Repeat_Set_Size = 1 << 17;
+
 // Fewer samples say nothing: such blocks are small, or made of a few
 // four-byte patterns, which the bucket size test already sent away.
 constexpr std::int32_t Repeat_Min_Samples = 64;
@@ -115,7 +117,9 @@ struct T_KYL_BWT::T_Sort_Tables {
     std::vector<T_Range> Stack;
 };
 
-T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) { Sort_Tables->Stack.reserve(1024); }
+// The tables are filled by every sort that uses them, so they start
+// uninitialised, untouched by a run that never needs them.
+T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique_for_overwrite<T_Sort_Tables>()) { Sort_Tables->Stack.reserve(1024); }
 T_KYL_BWT::~T_KYL_BWT() = default;
 
 // ------------------------------------------------------------------ encode
@@ -147,7 +151,7 @@ void T_KYL_BWT::Sort_Suffixes() {
     std::memset(Input + N, 0, Zero_Tail);
     Length = N + 1;
     Used_Whole_Block_Sort = false;
-    if (Force_Whole_Block_Sort) {
+    if (Force_Whole_Block_Sort || (Forced_Mode == T_Sort_Mode::Automatic && N < Induced_Sort_Below)) {
         Used_Mode = T_Sort_Mode::Automatic;
         Sort_Whole_Block();
         return;
@@ -238,11 +242,13 @@ bool T_KYL_BWT::Bucket_Sort_Pays(T_Sort_Mode mode) const {
 // sampled or none is; the windows seen go to a hash set in Work_Area.
 double T_KYL_BWT::Repeat_Share(T_Sort_Mode mode) const {
     std::uint64_t* const set = reinterpret_cast<std::uint64_t*>(Work_Area);
-    std::fill(set, set + Repeat_Set_Size, 0);
+    const std::int32_t set_size =
+        std::int32_t(std::min<std::uint32_t>(std::bit_ceil(std::uint32_t(Length) >> (Repeat_Sample_Bits - 2)), Repeat_Set_Size));
+    std::fill(set, set + set_size, 0);
     const std::int32_t last = Length - 2;  // the block's last position
     const bool ascending = mode == T_Sort_Mode::Ascending;
     std::int32_t samples = 0, repeats = 0;
-    for (std::int32_t i = 0; i <= last && samples < Repeat_Set_Size / 2; ++i) {
+    for (std::int32_t i = 0; i <= last && samples < set_size / 2; ++i) {
         std::uint32_t gram;
         std::memcpy(&gram, Input + i, sizeof gram);
         if ((gram * 0x9E3779B1u) >> (32 - Repeat_Sample_Bits) != 0) continue;
@@ -258,8 +264,8 @@ double T_KYL_BWT::Repeat_Share(T_Sort_Mode mode) const {
             hash ^= hash >> 29;
         }
         hash |= 1;  // 0 marks a free slot
-        std::uint32_t slot = std::uint32_t(hash >> 40) & (Repeat_Set_Size - 1);
-        while (set[slot] != 0 && set[slot] != hash) slot = (slot + 1) & (Repeat_Set_Size - 1);
+        std::uint32_t slot = std::uint32_t(hash >> 40) & std::uint32_t(set_size - 1);
+        while (set[slot] != 0 && set[slot] != hash) slot = (slot + 1) & std::uint32_t(set_size - 1);
         if (set[slot] == 0) {
             set[slot] = hash;
         } else {

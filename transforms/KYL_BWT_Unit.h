@@ -43,6 +43,10 @@ public:
     // Max_Transformed_Length, or rows that do not form one cycle.
     void Decode(T_Block_Data& data);
 
+    // Blocks below this size go to the induced sort at once: it takes less
+    // than clearing the bucket sort's tables of 65,536 pairs.
+    static constexpr std::int32_t Induced_Sort_Below = 1 << 16;
+
     // Controls for tests and benchmarks; the defaults are what the codec uses.
     // A forced mode also forces the bucket sort (which still hands blocks
     // whose comparisons run too deep to the induced sort).
