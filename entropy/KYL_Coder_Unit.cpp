@@ -171,6 +171,16 @@ inline void T_KYL_Range_Coder::T_Decoder::Normalize() {
     }
 }
 
+// Narrows the interval to the slice of `position`; the counterpart of the
+// encoder's step.
+inline void T_KYL_Range_Coder::T_Decoder::Narrow(const std::int32_t* cum_freq, std::uint32_t r, std::int32_t position) {
+    const std::uint32_t below = r * std::uint32_t(cum_freq[position]);
+    const std::uint32_t above = std::uint32_t(cum_freq[position - 1]);
+    Low -= below;
+    // Position 1 also takes the remainder of the division.
+    Range = position > 1 ? r * above - below : Range - below;
+}
+
 // Positions searched one by one before the decoder turns to halving.
 constexpr std::int32_t Linear_Search_Positions = 8;
 
@@ -182,11 +192,14 @@ constexpr std::int32_t Linear_Search_Positions = 8;
 // the same position, also for a damaged Low of any size, without the second
 // division and the clamp.  The products stay below Range <= 2^31.  The zero
 // at Cum_Freq[n] ends the search at a valid position.
+//
+// The search branches on every comparison: the branches are mostly
+// predicted, and a predicted position lets the next symbol's steps start
+// before the comparisons are settled.
 inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Model& model) {
     Normalize();
     const std::int32_t* const cum_freq = model.Cum_Freq.data();
-    const std::uint32_t total = std::uint32_t(cum_freq[0]);
-    const std::uint32_t r = Range / total;
+    const std::uint32_t r = Range / std::uint32_t(cum_freq[0]);
     // Frequent symbols stand at the first positions, so a short linear scan
     // finds most of them; beyond it, Cum_Freq falls strictly with the
     // position, and a binary search finds the same first position in a few
@@ -203,19 +216,37 @@ inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Mo
             else position = middle + 1;
         }
     }
-    const std::uint32_t below = r * std::uint32_t(cum_freq[position]);
-    const std::uint32_t above = std::uint32_t(cum_freq[position - 1]);
-    Low -= below;
-    if (above < total)
-        Range = r * above - below;
-    else
-        Range -= below;
+    Narrow(cum_freq, r, position);
+    return position;
+}
+
+// The same for a model of exactly N symbols (N <= 8): the scan unrolls.
+template <std::int32_t N>
+inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Position(const T_KYL_Model& model) {
+    static_assert(N <= Linear_Search_Positions);
+    assert(model.Symbol_Count == N);
+    Normalize();
+    const std::int32_t* const cum_freq = model.Cum_Freq.data();
+    const std::uint32_t r = Range / std::uint32_t(cum_freq[0]);
+    std::int32_t position = 1;
+    while (position < N && r * std::uint32_t(cum_freq[position]) > Low) ++position;
+    Narrow(cum_freq, r, position);
     return position;
 }
 
 inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Plain_Symbol(T_KYL_Model& model) {
     const std::int32_t position = Decode_Position(model);
     const std::int32_t symbol = model.Pos_To_Symbol[position];
+    model.Count(position);
+    return symbol;
+}
+
+template <std::int32_t N>
+inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Symbol(T_KYL_Model& model) {
+    const std::int32_t position = Decode_Fixed_Position<N>(model);
+    const std::int32_t symbol = model.Pos_To_Symbol[position];
+    // The branching update: its predicted head lets the next symbol start
+    // early, which matters more here than in the encoder.
     model.Count(position);
     return symbol;
 }
@@ -297,9 +328,9 @@ namespace {
 }
 
 inline std::int32_t Get_Steps(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
-    const std::int32_t first = decoder.Decode_Plain_Symbol(*model.First_Model);
+    const std::int32_t first = decoder.Decode_Fixed_Symbol<T_KYL_Symbol_Model::First_Symbols>(*model.First_Model);
     if (first != T_KYL_Symbol_Model::Escape) return first;
-    const std::int32_t group = decoder.Decode_Plain_Symbol(*model.Group_Model);
+    const std::int32_t group = decoder.Decode_Fixed_Symbol<T_KYL_Symbol_Model::Group_Symbols>(*model.Group_Model);
     T_KYL_Model& sub_model = model.Sub_Model(group);
     const std::int32_t offset = sub_model.Symbol_Count > 1 ? decoder.Decode_Plain_Symbol(sub_model) : 0;
     return T_KYL_Symbol_Model::Join_Symbol(group, offset);

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 // Adaptive order-0 model over the symbols 0..n-1 (n = Symbol_Count, 1..259).
@@ -84,21 +86,62 @@ inline std::int32_t T_KYL_Model::Move_To_Run_Head(std::int32_t position) {
     return head;
 }
 
+using T_Four_Lanes = std::int32_t __attribute__((vector_size(16)));
+
+inline T_Four_Lanes Load_Four(const std::int32_t* from) {
+    T_Four_Lanes x;
+    std::memcpy(&x, from, sizeof x);
+    return x;
+}
+
+inline void Store_Four(std::int32_t* to, T_Four_Lanes x) { std::memcpy(to, &x, sizeof x); }
+
+// Adds `increment` to cum[0..count-1] of a table of Table_Entries, four
+// entries per step: the last step adds to the entries below `count` only.
+inline void Add_To_Prefix(std::int32_t* cum, std::int32_t count, std::int32_t increment) {
+    const T_Four_Lanes add = {increment, increment, increment, increment};
+    std::int32_t k = 0;
+    for (; k + 4 <= count; k += 4) Store_Four(cum + k, Load_Four(cum + k) + add);
+    if (k + 4 <= T_KYL_Model::Table_Entries) {
+        const T_Four_Lanes lane = {0, 1, 2, 3};
+        Store_Four(cum + k, Load_Four(cum + k) + (add & (lane < count - k)));
+        return;
+    }
+    for (; k < count; ++k) cum[k] += increment;
+}
+
 // The plain model's update, inline because it runs once per coded symbol.
 inline void T_KYL_Model::Count(std::int32_t position) {
     const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += Increment;
-    for (std::int32_t k = 0; k < head; ++k) Cum_Freq[k] += Increment;
+    Add_To_Prefix(Cum_Freq.data(), head, Increment);
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
+// The same steps without a branch on the frequencies: the head of the run
+// is the highest position at or below `position` whose frequency differs
+// from the one before it (Freq[0] = 0 differs from every used frequency).
 template <std::int32_t N>
 inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
+    static_assert(N % 4 == 0 && N < Table_Entries, "whole lanes within the tables");
     assert(Symbol_Count == N && position >= 1 && position <= N);
-    const std::int32_t head = Move_To_Run_Head(position);
-    Freq[head] += Increment;
+    std::uint32_t starts = 1;  // bit p: position p starts a run
+    for (std::int32_t p = 1; p <= N; ++p) starts |= std::uint32_t(Freq[p - 1] != Freq[p]) << p;
+    const std::int32_t head = std::bit_width(starts & ((2u << position) - 1)) - 1;
+    // Exchanging a position with itself changes nothing.
+    const std::int32_t moved = Pos_To_Symbol[head];
+    const std::int32_t counted = Pos_To_Symbol[position];
+    Pos_To_Symbol[head] = counted;
+    Pos_To_Symbol[position] = moved;
+    Symbol_To_Pos[moved] = position;
+    Symbol_To_Pos[counted] = head;
+    const std::int32_t increment = Increment;
+    Freq[head] += increment;
     // Cum_Freq[0..head-1] take the increment; Cum_Freq[N] is 0 for good.
-    for (std::int32_t k = 0; k < N; ++k) Cum_Freq[k] += k < head ? Increment : 0;
+    const T_Four_Lanes add = {increment, increment, increment, increment};
+    const T_Four_Lanes lane = {0, 1, 2, 3};
+    for (std::int32_t k = 0; k < N; k += 4)
+        Store_Four(&Cum_Freq[k], Load_Four(&Cum_Freq[k]) + (add & (lane < head - k)));
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
