@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -47,13 +46,15 @@ public:
     std::array<std::int32_t, Table_Entries> Symbol_To_Pos{};  // [0..n-1] -> 1..n
     std::array<std::int32_t, Table_Entries> Pos_To_Symbol{};  // [1..n] -> 0..n-1
     // Cum_Freq[p] = sum of the frequencies of positions p+1..n; [n] = 0, [0] = total.
-    std::array<std::int32_t, Table_Entries> Cum_Freq{};
+    // The entries past n stay 0, three more than the positions included, so
+    // that four-entry steps from any position read zeros beyond the model.
+    std::array<std::int32_t, Table_Entries + 3> Cum_Freq{};
 
 protected:
     // The body of the plain Update, callable without a virtual dispatch.
     void Count(std::int32_t position);
-    // Count for a model of exactly N symbols: the same steps, with the
-    // cumulative loop over a fixed length, which unrolls without a branch.
+    // Count for a model of exactly N symbols (a multiple of 4): the same
+    // steps, with the cumulative step over whole lanes.
     template <std::int32_t N>
     void Count_Fixed(std::int32_t position);
     void Set_Identity_Order();
@@ -96,13 +97,14 @@ inline T_Four_Lanes Load_Four(const std::int32_t* from) {
 
 inline void Store_Four(std::int32_t* to, T_Four_Lanes x) { std::memcpy(to, &x, sizeof x); }
 
-// Adds `increment` to cum[0..count-1] of a table of Table_Entries, four
-// entries per step: the last step adds to the entries below `count` only.
+// Adds `increment` to cum[0..count-1] of a table of Table_Entries + 3,
+// four entries per step: the last step adds to the entries below `count`
+// only.
 inline void Add_To_Prefix(std::int32_t* cum, std::int32_t count, std::int32_t increment) {
     const T_Four_Lanes add = {increment, increment, increment, increment};
     std::int32_t k = 0;
     for (; k + 4 <= count; k += 4) Store_Four(cum + k, Load_Four(cum + k) + add);
-    if (k + 4 <= T_KYL_Model::Table_Entries) {
+    if (k + 4 <= T_KYL_Model::Table_Entries + 3) {
         const T_Four_Lanes lane = {0, 1, 2, 3};
         Store_Four(cum + k, Load_Four(cum + k) + (add & (lane < count - k)));
         return;
@@ -118,26 +120,15 @@ inline void T_KYL_Model::Count(std::int32_t position) {
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
-// The same steps without a branch on the frequencies: the head of the run
-// is the highest position at or below `position` whose frequency differs
-// from the one before it (Freq[0] = 0 differs from every used frequency).
+// Count for a model of exactly N symbols: the cumulative step covers all
+// of it in whole lanes, each adding only below the head.
 template <std::int32_t N>
 inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
     static_assert(N % 4 == 0 && N < Table_Entries, "whole lanes within the tables");
     assert(Symbol_Count == N && position >= 1 && position <= N);
-    std::uint32_t starts = 1;  // bit p: position p starts a run
-    for (std::int32_t p = 1; p <= N; ++p) starts |= std::uint32_t(Freq[p - 1] != Freq[p]) << p;
-    const std::int32_t head = std::bit_width(starts & ((2u << position) - 1)) - 1;
-    // Exchanging a position with itself changes nothing.
-    const std::int32_t moved = Pos_To_Symbol[head];
-    const std::int32_t counted = Pos_To_Symbol[position];
-    Pos_To_Symbol[head] = counted;
-    Pos_To_Symbol[position] = moved;
-    Symbol_To_Pos[moved] = position;
-    Symbol_To_Pos[counted] = head;
+    const std::int32_t head = Move_To_Run_Head(position);
     const std::int32_t increment = Increment;
     Freq[head] += increment;
-    // Cum_Freq[0..head-1] take the increment; Cum_Freq[N] is 0 for good.
     const T_Four_Lanes add = {increment, increment, increment, increment};
     const T_Four_Lanes lane = {0, 1, 2, 3};
     for (std::int32_t k = 0; k < N; k += 4)
