@@ -1,5 +1,6 @@
 // The kyl console program.
 #include <clocale>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -10,5 +11,5 @@ int main(int argc, char** argv) {
     // cannot be loaded) the C locale stays in force.
     std::setlocale(LC_ALL, "");
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
-    return KYL_Run(arguments);
+    return KYL_Run(arguments, std::cout);
 }

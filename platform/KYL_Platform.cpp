@@ -5,16 +5,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <iostream>
+#include <ostream>
 #include <new>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-T_KYL_Fault_Plan KYL_Faults;
 
 namespace {
 
@@ -40,7 +39,8 @@ bool Fault_Fires(std::int64_t& counter, std::size_t count, std::size_t& allowed)
 
 // ---------------------------------------------------------------- input file
 
-T_KYL_Input_File::T_KYL_Input_File(const std::string& name) : File_Name(name) {
+T_KYL_Input_File::T_KYL_Input_File(const std::string& name, T_KYL_Fault_Plan* faults)
+    : File_Name(name), Faults(faults) {
     Handle = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (Handle < 0) Fail("open", name, errno);
     struct stat info {};
@@ -57,7 +57,7 @@ T_KYL_Input_File::~T_KYL_Input_File() {
 
 std::size_t T_KYL_Input_File::Read(std::uint8_t* buffer, std::size_t count) {
     std::size_t allowed = count;
-    if (Fault_Fires(KYL_Faults.Read_Fails_After, count, allowed)) Fail("read", File_Name, EIO);
+    if (Faults && Fault_Fires(Faults->Read_Fails_After, count, allowed)) Fail("read", File_Name, EIO);
     std::size_t done = 0;
     while (done < count) {
         const ssize_t got = ::read(Handle, buffer + done, count - done);
@@ -71,10 +71,6 @@ std::size_t T_KYL_Input_File::Read(std::uint8_t* buffer, std::size_t count) {
     return done;
 }
 
-void T_KYL_Input_File::Seek(std::int64_t position) {
-    if (::lseek(Handle, off_t(position), SEEK_SET) < 0) Fail("position in", File_Name, errno);
-}
-
 bool T_KYL_Input_File::Is_Same_File(const std::string& name) const {
     struct stat mine {}, other {};
     if (::fstat(Handle, &mine) != 0 || ::stat(name.c_str(), &other) != 0) return false;
@@ -83,9 +79,11 @@ bool T_KYL_Input_File::Is_Same_File(const std::string& name) const {
 
 // --------------------------------------------------------------- output file
 
-T_KYL_Output_File::T_KYL_Output_File(const std::string& name) : File_Name(name) {
+T_KYL_Output_File::T_KYL_Output_File(const std::string& name, T_KYL_Fault_Plan* faults)
+    : File_Name(name), Faults(faults) {
     Handle = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (Handle < 0) Fail("create", name, errno);
+    Gathered.reserve(Gather_Size);
 }
 
 T_KYL_Output_File::~T_KYL_Output_File() {
@@ -93,10 +91,30 @@ T_KYL_Output_File::~T_KYL_Output_File() {
 }
 
 void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
+    if (Gathered.size() + count <= Gather_Size) {
+        Gathered.insert(Gathered.end(), data, data + count);
+        return;
+    }
+    Write_Gathered();
+    if (count < Gather_Size) Gathered.insert(Gathered.end(), data, data + count);
+    else Write_Through(data, count);
+}
+
+void T_KYL_Output_File::Write_Gathered() {
+    // Emptied on every exit, so that nothing is written twice after a failure.
+    struct T_Empty_On_Exit {
+        std::vector<std::uint8_t>& Bytes;
+        ~T_Empty_On_Exit() { Bytes.clear(); }
+    } empty_on_exit{Gathered};
+    Write_Through(Gathered.data(), Gathered.size());
+}
+
+void T_KYL_Output_File::Write_Through(const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
     std::size_t allowed = count;
-    const bool fails = Fault_Fires(KYL_Faults.Write_Fails_After, count, allowed);
+    const bool fails = Faults && Fault_Fires(Faults->Write_Fails_After, count, allowed);
     std::size_t short_allowed = count;
-    const bool comes_short = Fault_Fires(KYL_Faults.Write_Short_After, count, short_allowed);
+    const bool comes_short = Faults && Fault_Fires(Faults->Write_Short_After, count, short_allowed);
     if (fails) Fail("write", File_Name, EIO);
     const std::size_t limit = comes_short ? short_allowed : count;
     std::size_t done = 0;
@@ -113,9 +131,10 @@ void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
 }
 
 void T_KYL_Output_File::Close() {
-    const int handle = Handle;
-    Handle = -1;
-    if (handle >= 0 && ::close(handle) != 0) Fail("close", File_Name, errno);
+    if (Handle < 0) return;
+    Write_Gathered();
+    const int handle = std::exchange(Handle, -1);
+    if (::close(handle) != 0) Fail("close", File_Name, errno);
 }
 
 // ---------------------------------------------------------- directory listing
@@ -179,15 +198,9 @@ std::int64_t KYL_File_Size(const std::string& name) {
 
 // ------------------------------------------------------------------- console
 
-namespace {
-std::ostream* Console_Stream = nullptr;
-std::ostream& Console() { return Console_Stream ? *Console_Stream : std::cout; }
-}  // namespace
-
-void T_KYL_Console::Write(const std::string& text) { Console() << text; }
-void T_KYL_Console::Line(const std::string& text) { Console() << text << "\r\n"; }
-void T_KYL_Console::Flush() { Console().flush(); }
-void T_KYL_Console::Redirect(std::ostream* stream) { Console_Stream = stream; }
+void T_KYL_Console::Write(const std::string& text) { Stream << text; }
+void T_KYL_Console::Line(const std::string& text) { Stream << text << "\r\n"; }
+void T_KYL_Console::Flush() { Stream.flush(); }
 
 // -------------------------------------------------------------- block memory
 
