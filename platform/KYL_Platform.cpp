@@ -12,6 +12,7 @@
 #include <cwctype>
 #include <iostream>
 #include <new>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +20,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-T_KYL_Fault_Plan KYL_Faults;
 
 namespace {
 
@@ -50,7 +49,8 @@ bool Fault_Fires(std::int64_t& counter, std::size_t count, std::size_t& allowed)
 
 // ---------------------------------------------------------------- input file
 
-T_KYL_Input_File::T_KYL_Input_File(const std::string& name) : File_Name(name) {
+T_KYL_Input_File::T_KYL_Input_File(const std::string& name, T_KYL_Fault_Plan* faults)
+    : File_Name(name), Faults(faults) {
     Handle = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (Handle < 0) Fail("open", name, errno);
     struct stat info {};
@@ -67,7 +67,7 @@ T_KYL_Input_File::~T_KYL_Input_File() {
 
 std::size_t T_KYL_Input_File::Read(std::uint8_t* buffer, std::size_t count) {
     std::size_t allowed = count;
-    if (Fault_Fires(KYL_Faults.Read_Fails_After, count, allowed)) Fail("read", File_Name, EIO);
+    if (Faults && Fault_Fires(Faults->Read_Fails_After, count, allowed)) Fail("read", File_Name, EIO);
     std::size_t done = 0;
     while (done < count) {
         const ssize_t got = ::read(Handle, buffer + done, count - done);
@@ -79,10 +79,6 @@ std::size_t T_KYL_Input_File::Read(std::uint8_t* buffer, std::size_t count) {
         done += std::size_t(got);
     }
     return done;
-}
-
-void T_KYL_Input_File::Seek(std::int64_t position) {
-    if (::lseek(Handle, off_t(position), SEEK_SET) < 0) Fail("position in", File_Name, errno);
 }
 
 bool T_KYL_Input_File::Is_Same_File(const std::string& name) const {
@@ -205,7 +201,8 @@ void KYL_Remove_Outputs_On_Signals() {
 
 // --------------------------------------------------------------- output file
 
-T_KYL_Output_File::T_KYL_Output_File(const std::string& name) : File_Name(name) {
+T_KYL_Output_File::T_KYL_Output_File(const std::string& name, T_KYL_Fault_Plan* faults)
+    : File_Name(name), Faults(faults) {
     struct stat entry {};
     if (::lstat(name.c_str(), &entry) == 0) {
         Entry_Existed = true;
@@ -222,6 +219,7 @@ T_KYL_Output_File::T_KYL_Output_File(const std::string& name) : File_Name(name) 
     if (Handle < 0) Fail("create", name, errno);
     Temporary_Name = temporary;
     Cleanup_Slot = Arm_Cleanup(Temporary_Name);
+    Gathered.reserve(Gather_Size);
 }
 
 T_KYL_Output_File::~T_KYL_Output_File() { Discard(); }
@@ -237,10 +235,30 @@ void T_KYL_Output_File::Discard() noexcept {
 }
 
 void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
+    if (Gathered.size() + count <= Gather_Size) {
+        Gathered.insert(Gathered.end(), data, data + count);
+        return;
+    }
+    Write_Gathered();
+    if (count < Gather_Size) Gathered.insert(Gathered.end(), data, data + count);
+    else Write_Through(data, count);
+}
+
+void T_KYL_Output_File::Write_Gathered() {
+    // Emptied on every exit, so that nothing is written twice after a failure.
+    struct T_Empty_On_Exit {
+        std::vector<std::uint8_t>& Bytes;
+        ~T_Empty_On_Exit() { Bytes.clear(); }
+    } empty_on_exit{Gathered};
+    Write_Through(Gathered.data(), Gathered.size());
+}
+
+void T_KYL_Output_File::Write_Through(const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
     std::size_t allowed = count;
-    const bool fails = Fault_Fires(KYL_Faults.Write_Fails_After, count, allowed);
+    const bool fails = Faults && Fault_Fires(Faults->Write_Fails_After, count, allowed);
     std::size_t short_allowed = count;
-    const bool comes_short = Fault_Fires(KYL_Faults.Write_Short_After, count, short_allowed);
+    const bool comes_short = Faults && Fault_Fires(Faults->Write_Short_After, count, short_allowed);
     if (fails) Fail("write", File_Name, EIO);
     const std::size_t limit = comes_short ? short_allowed : count;
     std::size_t done = 0;
@@ -257,6 +275,7 @@ void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
 }
 
 void T_KYL_Output_File::Commit(const T_KYL_File_Attributes& attributes) {
+    Write_Gathered();
     if (attributes.Known) {
         // Owner and group first: changing them may clear the set-id bits
         // that the mode then sets.  Only the owner (or root) may give a file
@@ -271,8 +290,7 @@ void T_KYL_Output_File::Commit(const T_KYL_File_Attributes& attributes) {
             {time_t(attributes.Modified_Seconds), long(attributes.Modified_Nanoseconds)}};
         if (::futimens(Handle, times) != 0) Fail("create", File_Name, errno);
     }
-    const int handle = Handle;
-    Handle = -1;
+    const int handle = std::exchange(Handle, -1);
     if (::close(handle) != 0) Fail("write", File_Name, errno);
     const T_Signals_Held held;
     if (::rename(Temporary_Name.c_str(), File_Name.c_str()) != 0) Fail("create", File_Name, errno);
@@ -443,15 +461,9 @@ std::size_t KYL_Character_Count(const std::string& text) { return Characters_Of(
 
 // ------------------------------------------------------------------- console
 
-namespace {
-std::ostream* Console_Stream = nullptr;
-std::ostream& Console() { return Console_Stream ? *Console_Stream : std::cout; }
-}  // namespace
-
-void T_KYL_Console::Write(const std::string& text) { Console() << text; }
-void T_KYL_Console::Line(const std::string& text) { Console() << text << "\r\n"; }
-void T_KYL_Console::Flush() { Console().flush(); }
-void T_KYL_Console::Redirect(std::ostream* stream) { Console_Stream = stream; }
+void T_KYL_Console::Write(const std::string& text) { Stream << text; }
+void T_KYL_Console::Line(const std::string& text) { Stream << text << "\r\n"; }
+void T_KYL_Console::Flush() { Stream.flush(); }
 
 // -------------------------------------------------------------- block memory
 

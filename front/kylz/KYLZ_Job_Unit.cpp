@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "front/kylz/KYLZ_Progress_Unit.h"
-#include "include/kyl.h"
+#include "kyl.h"
 #include "platform/KYL_Platform.h"
 
 namespace {
@@ -35,6 +35,41 @@ bool Ends_With(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Counts the block records of a compressed stream as its bytes pass: each
+// starts with its header length and flags; a transformed record ends with
+// its payload length, a stored one runs for a whole block (or to the end).
+// Only intact streams are listed, so damage needs no care here.
+class T_KYLZ_Record_Counter {
+public:
+    void Feed(const std::uint8_t* data, std::size_t count) {
+        while (count > 0) {
+            if (Skip > 0) {
+                const std::size_t skipped = std::min<std::uint64_t>(Skip, count);
+                Skip -= skipped;
+                data += skipped;
+                count -= skipped;
+                continue;
+            }
+            if (Header.empty()) ++Records;
+            Header.push_back(*data++);
+            --count;
+            const std::size_t length = Header[0];
+            if (Header.size() < std::max<std::size_t>(length, 2)) continue;
+            const bool transformed = (Header[1] & 1) != 0 && length >= 12;
+            Skip = transformed ? std::uint64_t(Header[length - 3]) | std::uint64_t(Header[length - 2]) << 8 |
+                                     std::uint64_t(Header[length - 1]) << 16
+                               : Stored_Block_Length;
+            Header.clear();
+        }
+    }
+    std::uint64_t Records = 0;
+
+private:
+    static constexpr std::uint64_t Stored_Block_Length = 5242880;  // kyl's block size
+    std::vector<std::uint8_t> Header;
+    std::uint64_t Skip = 0;
+};
+
 // One libkyl stream, freed on every path.
 class T_KYLZ_Stream {
 public:
@@ -47,7 +82,8 @@ public:
     // of output to `sink`; returns the bytes read.  The intact output before
     // a damaged block still reaches the sink before the failure is raised.
     template <class T_Sink>
-    std::uint64_t Pump(T_KYL_Input_File& input, T_KYLZ_Progress& progress, T_Sink&& sink) {
+    std::uint64_t Pump(T_KYL_Input_File& input, T_KYLZ_Progress& progress, T_KYLZ_Record_Counter& records,
+                       T_Sink&& sink) {
         std::vector<std::uint8_t> in(Piece_Size), out(Piece_Size);
         auto drain = [&] {
             for (;;) {
@@ -66,17 +102,12 @@ public:
                 at += consumed;
                 drain();
             }
+            records.Feed(in.data(), got);
             progress.Advance(got);
         }
         Check(kyl_stream_finish(Stream));
         drain();
         return read;
-    }
-
-    std::uint64_t Blocks() const {
-        unsigned long long blocks = 0;
-        Check(kyl_stream_blocks(Stream, &blocks));
-        return blocks;
     }
 
 private:
@@ -198,7 +229,8 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
         std::unique_ptr<T_KYL_Output_File> output;
         if (!output_name.empty()) output = std::make_unique<T_KYL_Output_File>(output_name);
         const bool writes = compress || Options.Mode == T_KYLZ_Mode::Expand;
-        const std::uint64_t read = stream.Pump(*input, progress, [&](const std::uint8_t* data, std::size_t count) {
+        T_KYLZ_Record_Counter records;
+        const std::uint64_t read = stream.Pump(*input, progress, records, [&](const std::uint8_t* data, std::size_t count) {
             written += count;
             if (output) output->Write(data, count);
             else if (writes) KYL_Write_Standard_Output(data, count, Standard_Output_Name);
@@ -210,19 +242,18 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
         const std::uint64_t compressed = compress ? written : read;
         const std::uint64_t original = compress ? read : written;
         if (Options.Mode == T_KYLZ_Mode::List) {
-            const T_KYLZ_Listing listing{stream.Blocks(), read, written};
+            const T_KYLZ_Listing listing{records.Records, read, written};
             Print_Listing(listing, input_name);
             Total.Blocks += listing.Blocks;
             Total.Compressed += listing.Compressed;
             Total.Original += listing.Original;
             ++Files_Listed;
         } else if (Options.Verbosity > 1) {
-            char report[160];
-            std::snprintf(report, sizeof report, ": %llu -> %llu bytes, %.3f bits per byte",
-                          (unsigned long long)(compress ? original : compressed),
-                          (unsigned long long)(compress ? compressed : original), Bits_Per_Byte(compressed, original));
-            std::cerr << "kylz: " << input_name << (Options.Mode == T_KYLZ_Mode::Test ? ": OK" : report)
-                      << (output ? " -> " + output_name : "") << '\n';
+            char sizes[128];
+            std::snprintf(sizes, sizeof sizes, "%llu -> %llu bytes, %.3f bits per byte",
+                          (unsigned long long)read, (unsigned long long)written, Bits_Per_Byte(compressed, original));
+            std::cerr << "kylz: " << input_name << (output ? " -> " + output_name : "") << ": "
+                      << (Options.Mode == T_KYLZ_Mode::Test ? "OK" : sizes) << '\n';
         }
     } catch (const T_KYLZ_Stream_Failure& failure) {
         const bool damaged = failure.Status == KYL_DAMAGED;

@@ -8,7 +8,7 @@
 
 #include "front/kylz/KYLZ_Job_Unit.h"
 #include "front/kylz/KYLZ_Options_Unit.h"
-#include "include/kyl.h"
+#include "kyl.h"
 #include "platform/KYL_Platform.h"
 
 int main(int argc, char** argv) {

@@ -45,7 +45,7 @@ TEST(KYLZ, Tar_Packs_And_Unpacks_Through_It) {
 // pipes alike; concatenated streams expand to the concatenation.
 TEST(KYLZ, Writes_The_Bytes_Of_kyl_Through_Files_And_Pipes) {
     T_Temp_Dir dir;
-    Write_File(dir / "big.txt", Text_Like_Bytes(2 * Block + 1000, 3));
+    Write_File(dir / "big.txt", Text_Like_Bytes(Block + 1000, 3));
     Write_File(dir / "small.txt", "small");
     const T_Run_Result run = Run_Shell(
         dir.Path(),
@@ -105,8 +105,8 @@ TEST(KYLZ, An_Interrupt_Leaves_Neither_Output_Nor_Temporary_File) {
     Write_File(dir / "big.bin", Random_Bytes(3 * Block, 7));
     const T_Run_Result run = Run_Shell(
         dir.Path(), "kylz -T1 big.bin & pid=$!; "
-                    "while [ $(ls -A | wc -l) -lt 2 ]; do sleep 0.01; done; kill -TERM $pid; wait $pid; echo $?");
-    EXPECT_EQ(run.Output, std::to_string(128 + 15) + "\n");
+                    "while [ $(ls -A | wc -l) -lt 2 ]; do sleep 0.01; done; kill -TERM $pid; wait $pid; echo status=$?");
+    EXPECT_NE(run.Output.find("status=" + std::to_string(128 + 15) + "\n"), std::string::npos) << run.Output;
     EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"big.bin"});
 }
 
