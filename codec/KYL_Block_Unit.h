@@ -151,7 +151,7 @@ private:
 
 // The controller that the calling thread works for; each thread has its own,
 // so that controllers on different threads never meet.
-extern thread_local T_KYL_Block_Controller* Current_Controller;
+extern constinit thread_local T_KYL_Block_Controller* Current_Controller;
 
 // Sets Current_Controller for a scope and puts the one it found back on every
 // exit path, so scopes nest.
