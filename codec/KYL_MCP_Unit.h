@@ -1,91 +1,38 @@
-// The file codec controller: the shared block record, the one block-memory
-// arena, and T_KYL_MCP, which cuts files into blocks, drives the stage chains
-// and reads and writes the block container.
+// The file codec controller.  T_KYL_MCP owns the block memory and one object
+// of each stage, and it is the block codec: the one place that knows the
+// order of the stages.  It compresses one block in memory to its record and
+// expands one record in memory back to its block; its file loops, the stream
+// classes and the library are built on these two calls.
 #pragma once
 
-#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
+#include <span>
 #include <string>
 
+#include "codec/KYL_Block_Unit.h"
 #include "platform/KYL_Platform.h"
 
-// Sizes of the block memory.  A block read for compression is at most
-// Block_Size bytes; the areas hold Read_Ahead entries, the margin being what
-// the stages add to a block (the forward transform writes one byte more than
-// it reads and keeps 257 zero bytes after the block).
-inline constexpr std::int32_t Block_Size = 0x500000;             // 5,242,880
-inline constexpr std::int32_t Read_Ahead = 0x550000;             // 5,570,560
-inline constexpr std::int32_t Block_Region_Size = 0x550020;      // 5,570,592
-inline constexpr std::int32_t Block_Buffer_Offset = 16;          // Data stands 16 bytes in
-inline constexpr std::int32_t Block_Buffer_Capacity =            // 5,570,576 bytes from Data
-    Block_Region_Size - Block_Buffer_Offset;
-inline constexpr std::int32_t Header_Capacity = 0x50000;         // 327,680
-inline constexpr std::int32_t Area_Entries = Read_Ahead;         // entries of each 32-bit area
-inline constexpr std::int64_t Arena_Size = 106'168'384;          // 0x6540040
-// The longest transformed block: a full block plus its end-of-block row.
-inline constexpr std::int32_t Max_Transformed_Length = Block_Size + 1;
-// Exponent classes 0..23 of run values.
-inline constexpr int Class_Count = 24;
+// The longest record of the compressed format: a header of up to 255 bytes
+// and a payload of up to Read_Ahead bytes (a stored payload is at most
+// Block_Size bytes).
+inline constexpr std::size_t Max_Record_Length = 255 + std::size_t(Read_Ahead);
 
-// One byte buffer of the block record.  For the Header buffer Len is also the
-// append position: bytes are pushed at Data[Len] and popped from Data[Len-1].
-struct T_Buffer {
-    std::uint8_t* Data = nullptr;
-    std::int32_t Len = 0;
+// One record of the compressed format, as views into the controller's memory
+// (or the caller's, for the payload of a stored record).
+struct T_KYL_Record {
+    std::span<const std::uint8_t> Header;
+    std::span<const std::uint8_t> Payload;
+
+    std::size_t Size() const { return Header.size() + Payload.size(); }
 };
 
-// Side tables of the run-length values.  Stages name the integers by slot
-// number 0..168; slots 25 and 51 hold pointers, kept here as real pointer
-// fields at those places so that every other slot keeps its number.
-struct T_Block_Tables {
-    std::uint8_t* Byte_Area = nullptr;        // reserved
-    std::int32_t Reserved_0_24[25] = {};
-    std::int32_t* Integer_Area = nullptr;     // slot 25, reserved
-    std::int32_t Reserved_26_50[25] = {};
-    std::int32_t* Run_Array = nullptr;        // slot 51
-    std::int32_t Run_Count = 0;               // slot 52
-    std::int32_t Run_Class_Count[Class_Count] = {};  // slots 53..76, class e at 53 + e
-    std::int32_t Run_Class_Start[Class_Count] = {};  // slots 77..100, class e at 77 + e
-    std::int32_t Reserved_101_168[68] = {};
-
-    // The integer slot with number `slot` (0..168, not 25 or 51).
-    std::int32_t& Slot(int slot);
-};
-
-// The record passed to every stage of the chain.
-struct T_Block_Data {
-    T_Buffer* Source = nullptr;
-    T_Buffer* Target = nullptr;
-    T_Buffer* Header = nullptr;
-    T_Block_Tables* Tables = nullptr;
-    std::int32_t* Index_Array = nullptr;      // Area_Entries entries
-    std::uint32_t* Work_Array = nullptr;      // Area_Entries entries
-    std::uint8_t Transform_Flag = 0;          // header flag bit 0
-    std::uint8_t Variant_Flag = 0;            // header flag bit 1
-    std::uint32_t Stored_CRC = 0;
-    std::uint32_t Computed_CRC = 0;
-};
-
-// Thrown by any stage that finds a compressed block damaged (a length, index
-// or count that would lead outside the buffers).  Only the controller catches
-// it; the block is then reported exactly like a CRC mismatch.
-class T_KYL_Damaged_Block : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The check every decoder makes on bytes that came from a file.
-inline void Require_Intact(bool condition, const char* what) {
-    if (!condition) throw T_KYL_Damaged_Block(what);
-}
-
-// Thrown by Expand_File after it has printed the CRC message.  The batch
-// driver ends the run with exit status 2 and no summary.
-class T_KYL_CRC_Failure : public std::runtime_error {
-public:
-    T_KYL_CRC_Failure() : std::runtime_error("CRC is not valid") {}
+// One record expanded: the bytes of the input it took (0 while the record is
+// not complete) and the block it gave.
+struct T_KYL_Expanded_Record {
+    std::size_t Consumed = 0;
+    std::span<const std::uint8_t> Block;
 };
 
 class T_KYL_CRC32;
@@ -94,89 +41,88 @@ class T_KYL_RLE_EXP;
 class T_KYL_MTF;
 class T_KYL_Coder;
 
-class T_KYL_MCP {
+class T_KYL_MCP final : public T_KYL_Block_Controller {
 public:
-    // Allocates and carves the arena, then creates the stages.
+    // Allocates and carves the arena, then creates the stages.  Throws
+    // std::bad_alloc when the memory cannot be had.
     T_KYL_MCP();
     ~T_KYL_MCP();
-    T_KYL_MCP(const T_KYL_MCP&) = delete;
-    T_KYL_MCP& operator=(const T_KYL_MCP&) = delete;
+
+    // ------------------------------------------------------ the block codec
+    // Each call sets Current_Controller for its own duration, so controllers
+    // may take turns on one thread and work at once on several.
+
+    // Compresses one block of 1..Block_Size bytes into its record.
+    // `transform` is the block's Transform_Flag: 1 runs the chain (a payload
+    // that would not fit Read_Ahead bytes gives a stored record instead), 0
+    // stores the block as it is.  The record stays valid until the next call
+    // on this controller; a stored record's payload is `block` itself.
+    T_KYL_Record Compress_Block(std::span<const std::uint8_t> block, std::uint8_t transform = 1);
+
+    // The length of the record at the start of `input`, header and payload,
+    // or 0 while `input` does not hold all of it (or is empty) and more may
+    // follow.  `input_ends`: nothing follows `input`.  A stored record runs to
+    // Block_Size bytes or to the end of the input.  Throws T_KYL_Damaged_Block
+    // for a header that cannot start a record and for a record that the end
+    // of the input cuts short.
+    static std::size_t Record_Length(std::span<const std::uint8_t> input, bool input_ends);
+
+    // Expands the record at the start of `input` (framed as Record_Length
+    // says; Consumed is 0 while it is not complete).  The block stays valid
+    // until the next call on this controller, or for a stored record as long
+    // as `input` does.  Throws T_KYL_Damaged_Block for a record that does not
+    // decode or whose CRC-32 does not match.
+    T_KYL_Expanded_Record Expand_Record(std::span<const std::uint8_t> input, bool input_ends);
+
+    // Areas of the arena that no stage touches, lent to whoever feeds this
+    // controller: Block_Size bytes to gather the next block in, and
+    // 2 * Max_Record_Length bytes to gather compressed input in.
+    std::span<std::uint8_t> Block_Gathering_Area();
+    std::span<std::uint8_t> Record_Window_Area();
+
+    // --------------------------------------------------------------- files
 
     // Compresses one file; `transform` becomes the Transform_Flag of every
     // block.  Throws T_KYL_Platform_Error on a file failure.
     void Compress_File(const std::string& input_name, const std::string& output_name,
                        std::uint8_t transform);
-    // Expands one file.  On a damaged block or a CRC mismatch it prints the
-    // CRC message and throws T_KYL_CRC_Failure; the blocks before it are
-    // kept under the output name unless a file stood there.
+    // Expands one file, reading each of its bytes once.  Throws
+    // T_KYL_Damaged_Block at the first damaged block; the blocks before it
+    // are kept under the output name unless a file stood there.  Throws
+    // T_KYL_Platform_Error on a file failure.
     void Expand_File(const std::string& input_name, const std::string& output_name);
 
-    // Services the stages call on Current_Controller.
-    void Swap_Buffers(T_Block_Data& data) const;
-    void Get_Block_Data(T_Block_Data& copy) const { copy = Block_Data; }
-    std::uint8_t Variant_Flag() const { return Block_Data.Variant_Flag; }
-    // floor(log2(x + 1)) for x >= 0: the index of the highest set bit of x + 1.
-    static std::int32_t Log2_Floor(std::int32_t x) {
-        return std::bit_width(std::uint32_t(x) + 1) - 1;
-    }
-
-    T_Block_Data Block_Data;
-
-    // The block coder, for tests that lower its payload capacity.
-    T_KYL_Coder& Block_Coder() { return *Coder; }
-
-    // Block steps, public for the tests that drive single blocks.
-    void Encode_Block();
-    void Decode_Block();
-
 private:
-    class T_Stream_Guard {
-    public:
-        T_Stream_Guard(T_KYL_MCP& owner, const std::string& input_name, const std::string& output_name);
-        ~T_Stream_Guard();
-        T_Stream_Guard(const T_Stream_Guard&) = delete;
-        T_Stream_Guard& operator=(const T_Stream_Guard&) = delete;
+    friend struct T_KYL_Test_Seam;
 
-    private:
-        T_KYL_MCP& Owner;
-    };
+    class T_Stream_Guard;
 
-    void Write_Block();
-    bool Read_Block();
-    // Reads, decodes, checks and writes the next block; false at the end of
-    // the file.  Throws T_KYL_Damaged_Block for a block that stays damaged
-    // on a second decode.
-    bool Expand_Next_Block();
-    // Decode_Block; true when the block decoded and its CRC-32 matches.
-    bool Decode_Block_Intact();
-    void Store_Block_Raw(std::int32_t block_length);
-    [[noreturn]] void Report_Damaged_Block();
+    // The compression chain on the block in Source; false when the coded
+    // payload does not fit (or the chain is not asked for) and the block is
+    // to be stored.  Target then holds the payload.
+    bool Encode_Block();
+    // The expansion chain on the payload in Source; Target then holds the
+    // block.  Throws T_KYL_Damaged_Block, a CRC-32 mismatch included.
+    void Decode_Block(bool zero_section_tails);
+    // Loads the header and payload of a transformed record and decodes them.
+    void Decode_Record(std::span<const std::uint8_t> record, std::size_t header_length, bool zero_section_tails);
+    std::span<const std::uint8_t> Expand_Stored(std::span<const std::uint8_t> record, std::size_t header_length);
+    void Load_Header(std::span<const std::uint8_t> header);
 
-    // File position of the block in work: its first input byte when
-    // compressing, its header when expanding.
-    std::int64_t Block_Start = 0;
+    // Moves a file through `stream`: reads input into its space, writes out
+    // what it gives, until it is finished.
+    template <class T_Stream>
+    void Run_File_Loop(T_Stream& stream);
 
     T_KYL_Block_Memory Arena;
-    std::unique_ptr<T_Buffer> Source_Buffer, Target_Buffer, Header_Buffer;
-    std::unique_ptr<T_Block_Tables> Tables;
     std::unique_ptr<T_KYL_Input_File> Input_File;
     std::unique_ptr<T_KYL_Output_File> Output_File;
+    // Failures the tests inject into the files this controller opens.
+    T_KYL_Fault_Plan* Faults = nullptr;
 
     std::unique_ptr<T_KYL_CRC32> CRC32;
     std::unique_ptr<T_KYL_BWT> BWT;
     std::unique_ptr<T_KYL_RLE_EXP> RLE_EXP;
     std::unique_ptr<T_KYL_MTF> MTF;
     std::unique_ptr<T_KYL_Coder> Coder;
-};
-
-// The one live controller; set by the batch driver right after creating it.
-extern T_KYL_MCP* Current_Controller;
-
-// Sets Current_Controller for a scope and clears it again on every exit path.
-class T_Current_Controller_Scope {
-public:
-    explicit T_Current_Controller_Scope(T_KYL_MCP& controller) { Current_Controller = &controller; }
-    ~T_Current_Controller_Scope() { Current_Controller = nullptr; }
-    T_Current_Controller_Scope(const T_Current_Controller_Scope&) = delete;
-    T_Current_Controller_Scope& operator=(const T_Current_Controller_Scope&) = delete;
 };

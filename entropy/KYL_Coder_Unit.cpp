@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Block_Unit.h"
 
 // ======================================================= T_KYL_Range_Coder
 
@@ -290,19 +290,11 @@ static_assert(Read_Ahead == 0x550000, "Payload_Capacity defaults to Read_Ahead")
 static_assert(Read_Ahead + 3 <= Block_Buffer_Capacity, "the zeros stored after a payload stay in the buffer");
 static_assert(Read_Ahead < (1 << 24), "a payload length fits its three header bytes");
 
-// Releases the per-block symbol model on every exit from a symbol section.
-struct T_Block_Model_Guard {
-    std::unique_ptr<T_KYL_Symbol_Model>& Model;
-    ~T_Block_Model_Guard() { Model.reset(); }
-};
-
-void Push_Byte(T_Buffer& header, std::int32_t value) { header.Data[header.Len++] = std::uint8_t(value); }
-std::int32_t Pop_Byte(T_Buffer& header) { return header.Data[--header.Len]; }
-
 }  // namespace
 
 T_KYL_Coder::T_KYL_Coder()
     : Range_Coder(std::make_unique<T_KYL_Range_Coder>()),
+      Block_Model(std::make_unique<T_KYL_Symbol_Model>(Block_Alphabet)),
       Byte_Model(std::make_unique<T_KYL_Symbol_Model>(Byte_Alphabet)),
       Bit_Model(std::make_unique<T_KYL_Mantissa_Model>()),
       Mantissa_Model_1(std::make_unique<T_KYL_Mantissa_Model_1>()),
@@ -445,8 +437,6 @@ void T_KYL_Coder::Encode_Mantissas(T_Block_Data& data, std::int32_t limit) {
 }
 
 void T_KYL_Coder::Encode_Symbols(T_Block_Data& data, std::int32_t limit) {
-    Block_Model = std::make_unique<T_KYL_Symbol_Model>(Block_Alphabet);
-    T_Block_Model_Guard guard{Block_Model};
     Block_Model->Reset();
     T_KYL_Range_Coder& coder = *Range_Coder;
     const T_KYL_Symbol_Model& model = *Block_Model;
@@ -471,7 +461,7 @@ bool T_KYL_Coder::Encode(T_Block_Data& data) {
     std::fill(std::begin(tables.Run_Class_Count), std::end(tables.Run_Class_Count), 0);
     const std::int32_t* runs = tables.Run_Array;
     for (std::int32_t i = 0; i < tables.Run_Count; ++i) {
-        const std::int32_t e = T_KYL_MCP::Log2_Floor(runs[i]);
+        const std::int32_t e = T_KYL_Block_Controller::Log2_Floor(runs[i]);
         assert(e <= Highest_Class);
         ++tables.Run_Class_Count[e];
     }
@@ -484,7 +474,7 @@ bool T_KYL_Coder::Encode(T_Block_Data& data) {
     for (std::int32_t i = 0; i < tables.Run_Count; ++i) {
         const std::int32_t x = runs[i];
         if (x <= 0) continue;  // a 0 would count in class 0, which has no mantissa
-        const std::int32_t e = T_KYL_MCP::Log2_Floor(x);
+        const std::int32_t e = T_KYL_Block_Controller::Log2_Floor(x);
         data.Work_Array[tables.Run_Class_Start[e]++] = std::uint32_t(x) + 1 - (std::uint32_t(1) << e);
     }
     set_group_starts();
@@ -496,10 +486,7 @@ bool T_KYL_Coder::Encode(T_Block_Data& data) {
     Encode_Symbols(data, limit);
     if (target.Len > limit) return false;
 
-    T_Buffer& header = *data.Header;
-    Push_Byte(header, target.Len & 0xFF);
-    Push_Byte(header, (target.Len >> 8) & 0xFF);
-    Push_Byte(header, (target.Len >> 16) & 0xFF);
+    Push_LE(*data.Header, std::uint32_t(target.Len), 3);
     return true;
 }
 
@@ -551,8 +538,6 @@ void T_KYL_Coder::Decode_Mantissas(T_Block_Data& data, std::int32_t limit) {
 }
 
 void T_KYL_Coder::Decode_Symbols(T_Block_Data& data, std::int32_t limit) {
-    Block_Model = std::make_unique<T_KYL_Symbol_Model>(Block_Alphabet);
-    T_Block_Model_Guard guard{Block_Model};
     Block_Model->Reset();
     T_KYL_Range_Coder& coder = *Range_Coder;
     const T_KYL_Symbol_Model& model = *Block_Model;
@@ -602,11 +587,10 @@ void T_KYL_Coder::Require_Within_Payload() const {
     Require_Intact(Range_Coder->Read_Position() <= Read_Bound, "a section runs past the payload");
 }
 
-void T_KYL_Coder::Decode(T_Block_Data& data) {
+void T_KYL_Coder::Decode(T_Block_Data& data, T_Section_Tails tails) {
+    Zero_Section_Tails = tails == T_Section_Tails::Zero;
     T_Buffer& source = *data.Source;
-    std::int32_t payload_length = Pop_Byte(*data.Header) << 16;
-    payload_length |= Pop_Byte(*data.Header) << 8;
-    payload_length |= Pop_Byte(*data.Header);
+    const std::int32_t payload_length = std::int32_t(Pop_LE(*data.Header, 3));
     const std::int32_t limit = std::clamp(source.Len, 0, Block_Buffer_Capacity);
     Require_Intact(payload_length <= limit && payload_length <= Read_Ahead, "payload length past the bytes read");
 

@@ -116,7 +116,14 @@ private:
 // last three header bytes, low byte first.
 class T_KYL_Coder {
 public:
-    // Builds the range coder, Byte_Model and the four mantissa models.
+    // How Decode reads the three bytes after the count and mantissa sections.
+    enum class T_Section_Tails : std::uint8_t {
+        As_Stored,  // as they stand: the next section's first bytes
+        Zero,       // as zeros, for a second decode of a block that failed
+    };
+
+    // Builds the range coder, Block_Model, Byte_Model and the four mantissa
+    // models.
     T_KYL_Coder();
     ~T_KYL_Coder();
     T_KYL_Coder(const T_KYL_Coder&) = delete;
@@ -125,21 +132,15 @@ public:
     // Writes the coded payload of the ranks in Source (and the run values in
     // Run_Array) to Target and appends the 3-byte payload length to Header.
     // Returns false, with Target and Header undefined, when the payload would
-    // not fit within Payload_Capacity bytes; the controller then stores the
-    // block raw.
+    // not fit within Read_Ahead bytes; the controller then stores the block
+    // as it came.
     bool Encode(T_Block_Data& data);
-    // Reads one payload from Source (Source.Len on entry: the bytes read for
-    // the block; bytes past it read as zero) into ranks in Target; leaves the
-    // payload length consumed in Source.Len and takes its 3 bytes off Header.
-    // Throws T_KYL_Damaged_Block on a payload that cannot be decoded safely.
-    void Decode(T_Block_Data& data);
-
-    // The largest payload Encode may write; the decoder reads at most
-    // Read_Ahead bytes of a block.
-    std::int32_t Payload_Capacity = 0x550000;
-    // Set for a second decode of a block that failed: the count and mantissa
-    // sections are decoded with the three bytes after their ends read as zero.
-    bool Zero_Section_Tails = false;
+    // Reads one payload from Source (Source.Len on entry: the bytes at hand
+    // for the block; bytes past it read as zero) into ranks in Target; leaves
+    // the payload length consumed in Source.Len and takes its 3 bytes off
+    // Header.  Throws T_KYL_Damaged_Block on a payload that cannot be decoded
+    // safely.
+    void Decode(T_Block_Data& data, T_Section_Tails tails = T_Section_Tails::As_Stored);
 
     // One value with one model through Range_Coder, inside an open section.
     void Put_Byte(std::int32_t value);
@@ -155,12 +156,20 @@ public:
     void Put_Mantissa_3(std::int32_t value);
     std::int32_t Get_Mantissa_3();
 
+private:
+    friend struct T_KYL_Test_Seam;
+
     // One value of a symbol model through a coder's local state; the steps
     // of the block coder's symbol loops.
     static void Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value);
     static std::int32_t Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model);
 
-private:
+    // The largest payload Encode may write; the decoder takes at most
+    // Read_Ahead bytes of a block.  Only tests lower it.
+    std::int32_t Payload_Capacity = 0x550000;
+    // Set for the Decode in progress.
+    bool Zero_Section_Tails = false;
+
     void Put_Mantissa(std::int32_t exponent_class, std::uint32_t mantissa);
     std::uint32_t Get_Mantissa(std::int32_t exponent_class);
 
@@ -183,7 +192,9 @@ private:
 
     // Owned objects; made in this order, destroyed in the reverse one.
     std::unique_ptr<T_KYL_Range_Coder> Range_Coder;
-    std::unique_ptr<T_KYL_Symbol_Model> Block_Model;  // alive only inside a symbol section
+    // Reset for every block's symbol section, which a fresh model would
+    // start alike; made once, so that a block allocates nothing.
+    std::unique_ptr<T_KYL_Symbol_Model> Block_Model;
     std::unique_ptr<T_KYL_Symbol_Model> Byte_Model;
     std::unique_ptr<T_KYL_Mantissa_Model> Bit_Model;
     std::unique_ptr<T_KYL_Mantissa_Model_1> Mantissa_Model_1;

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Block_Unit.h"
 
 // ------------------------------------------------------------ T_KYL_Model
 
@@ -19,15 +19,22 @@ void T_KYL_Model::Set_Identity_Order() {
     Freq[0] = 0;
 }
 
+// Position p holds symbol p - 1 with frequency (n + 1 - p) * Increment.  One
+// pass from the bottom position up sets all four tables.
 void T_KYL_Model::Reset() {
-    Set_Identity_Order();
     const std::int32_t n = Symbol_Count;
-    for (std::int32_t p = 1; p <= n; ++p) Freq[p] = (n + 1 - p) * Increment;
+    std::int32_t frequency = Increment;
     std::int32_t sum = 0;
-    for (std::int32_t p = n; p >= 0; --p) {
-        Cum_Freq[p] = sum;
-        sum += Freq[p];
+    Cum_Freq[n] = 0;
+    for (std::int32_t p = n; p >= 1; --p) {
+        Symbol_To_Pos[p - 1] = p;
+        Pos_To_Symbol[p] = p - 1;
+        Freq[p] = frequency;
+        sum += frequency;
+        Cum_Freq[p - 1] = sum;
+        frequency += Increment;
     }
+    Freq[0] = 0;
 }
 
 // Adding 1 before the shift keeps every used frequency at 1 or more; the
@@ -91,6 +98,11 @@ void T_KYL_Context_Model::Reset_Row(std::uint16_t* freq, std::uint16_t* cum, std
 }
 
 void T_KYL_Context_Model::Reset() {
+    // Reset starts every section, and one section belongs to one block.
+    assert(Current_Controller != nullptr);
+    T_Block_Data block;
+    Current_Controller->Get_Block_Data(block);
+    Variant = block.Variant_Flag == 1;
     Set_Identity_Order();
     const std::int32_t n = Symbol_Count;
     Freq_0[0] = 0;
@@ -100,12 +112,31 @@ void T_KYL_Context_Model::Reset() {
         Cum_0[p] = sum;
         sum += Freq_0[p];
     }
-    for (std::int32_t row = 0; row <= Mask_1; ++row) Reset_Row(Freq_1[row], Cum_1[row], Increment_1);
-    for (std::int32_t row = 0; row <= Mask_2; ++row) Reset_Row(Freq_2[row], Cum_2[row], Increment_2);
+    // The context rows get their start values when the section first
+    // selects them; stamps of an earlier section mark them stale.
+    if (++Section == 0) {
+        Row_Section_1.fill(0);
+        Row_Section_2.fill(0);
+        Section = 1;
+    }
     History = 0;
     Context_1 = 0;
     Context_2 = 0;
+    Select_Rows();
     Mix();
+}
+
+// A section reads and counts only the rows of its current contexts, so a row
+// that no context of the section has selected yet needs no start values.
+void T_KYL_Context_Model::Select_Rows() {
+    if (Row_Section_1[std::size_t(Context_1)] != Section) {
+        Reset_Row(Freq_1[Context_1], Cum_1[Context_1], Increment_1);
+        Row_Section_1[std::size_t(Context_1)] = Section;
+    }
+    if (Row_Section_2[std::size_t(Context_2)] != Section) {
+        Reset_Row(Freq_2[Context_2], Cum_2[Context_2], Increment_2);
+        Row_Section_2[std::size_t(Context_2)] = Section;
+    }
 }
 
 // Counts `position` in one 16-bit row; a row is halved only when its own
@@ -146,11 +177,11 @@ void T_KYL_Context_Model::Shift_Context(std::int32_t position) {
     History = (History << Context_Bits) | (position - 1);
     Context_1 = History & Mask_1;
     Context_2 = History & Mask_2;
+    Select_Rows();
 }
 
 void T_KYL_Context_Model::Mix() {
-    assert(Current_Controller != nullptr);
-    const bool variant = Current_Controller->Variant_Flag() == 1;
+    const bool variant = Variant;
     const std::uint16_t* short_row = Freq_1[Context_1];
     const std::uint16_t* long_row = Freq_2[Context_2];
     std::int32_t sum = 0;

@@ -139,8 +139,9 @@ inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
 // A model whose distribution blends three frequency sets: context-free, by the
 // last symbol (short context) and by the last Context_Order symbols (long
 // context).  Symbols never move: symbol s stays at position s + 1.  The blend
-// depends on the Variant_Flag of the block in work, which Mix reads from the
-// controller, so Reset and Update need Current_Controller to be set.
+// depends on the Variant_Flag of the block in work, which Reset reads from
+// Current_Controller (through Get_Block_Data) at the start of every section,
+// so Reset needs Current_Controller to be set.
 class T_KYL_Context_Model final : public T_KYL_Model {
 public:
     static constexpr std::int32_t Row_Count = 1024;
@@ -167,9 +168,19 @@ private:
     using T_Row = std::uint16_t[Table_Entries];
 
     void Reset_Row(std::uint16_t* freq, std::uint16_t* cum, std::int32_t increment);
+    // Gives the rows of the current contexts their start values if this
+    // section has not used them yet.
+    void Select_Rows();
     static void Count_Row(std::uint16_t* freq, std::uint16_t* cum, std::int32_t position,
                           std::int32_t increment, std::int32_t symbol_count);
 
+    // The block's Variant_Flag, read by Reset for the section that follows.
+    bool Variant = false;
+    // Sections counted by Reset; a row holds the number of the last section
+    // that gave it its start values.
+    std::uint32_t Section = 0;
+    std::array<std::uint32_t, Row_Count> Row_Section_1{};
+    std::array<std::uint32_t, Row_Count> Row_Section_2{};
     std::int32_t History = 0;
     std::int32_t Context_Bits;
     std::int32_t Context_Order;

@@ -20,8 +20,8 @@ struct T_Statistics {
 };
 
 template <std::size_t N>
-void Print_Lines(const std::array<std::string_view, N>& lines) {
-    for (const std::string_view line : lines) T_KYL_Console::Line(std::string(line));
+void Print_Lines(T_KYL_Console& console, const std::array<std::string_view, N>& lines) {
+    for (const std::string_view line : lines) console.Line(std::string(line));
 }
 
 double Seconds_Since(std::int64_t start_ms) { return double(KYL_Clock_Ms() - start_ms) / 1000.0; }
@@ -63,129 +63,139 @@ bool Names_Something(const std::string& pattern, const std::vector<std::string>&
 }
 
 // Runs one pass; false when its pattern named nothing that exists.
-bool Run_Pass(const T_KYL_IO& io, const T_Parameters& parameters, bool compress, T_Statistics& statistics) {
+bool Run_Pass(T_KYL_Console& console, const T_KYL_IO& io, const T_Parameters& parameters, bool compress, T_Statistics& statistics) {
     std::vector<std::string> list;
     io.Get_File_List(parameters.Input_Name, list);
     statistics.File_Count = double(list.size());
     if (!parameters.Verbose) {
-        T_KYL_Console::Write((compress ? "Compressing " : "Expanding ") + Format_Count(statistics.File_Count, 4) +
+        console.Write((compress ? "Compressing " : "Expanding ") + Format_Count(statistics.File_Count, 4) +
                              " files  ");
-        T_KYL_Console::Flush();
+        console.Flush();
     }
     std::vector<std::string> outputs;
     for (const std::string& input : list) outputs.push_back(Output_Name(input, parameters.Output_Extension));
     Require_Separate_Outputs(list, outputs);
     T_KYL_MCP controller;
-    const T_Current_Controller_Scope scope(controller);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& input = list[i];
         const std::string& output = outputs[i];
         if (parameters.Verbose) {
-            T_KYL_Console::Line((compress ? "Compressing " : "Expanding ") + input + " to " + output);
+            console.Line((compress ? "Compressing " : "Expanding ") + input + " to " + output);
         } else {
-            T_KYL_Console::Write(std::string(Spinner_Steps[i % Spinner_Steps.size()]));
-            T_KYL_Console::Flush();
+            console.Write(std::string(Spinner_Steps[i % Spinner_Steps.size()]));
+            console.Flush();
         }
         const std::int64_t start = KYL_Clock_Ms();
         if (compress) controller.Compress_File(input, output, parameters.Transform);
         else controller.Expand_File(input, output);
         const double elapsed = Seconds_Since(start);
-        if (parameters.Verbose) T_KYL_Console::Line();
+        if (parameters.Verbose) console.Line();
 
         const double input_size = double(io.Get_File_Size(input));
         const double output_size = double(io.Get_File_Size(output));
         statistics.Total_Input_Size += input_size;
         statistics.Total_Output_Size += output_size;
         if (parameters.Verbose) {
-            T_KYL_Console::Line("Input size                : " + Format_Count(input_size, 13) + " bytes");
-            T_KYL_Console::Line("Output size               : " + Format_Count(output_size, 13) + " bytes");
+            console.Line("Input size                : " + Format_Count(input_size, 13) + " bytes");
+            console.Line("Output size               : " + Format_Count(output_size, 13) + " bytes");
         }
         // An empty input has no rate; neither has an empty expansion of a
         // non-empty file, which only a damaged file could give.
         const double rate = compress ? Bits_Per_Byte(output_size, input_size) : Bits_Per_Byte(input_size, output_size);
         if (input_size != 0 && std::isfinite(rate)) {
             if (parameters.Verbose)
-                T_KYL_Console::Line("Compression rate          : " + Format_Fixed(rate, 17) + " bps");
+                console.Line("Compression rate          : " + Format_Fixed(rate, 17) + " bps");
             statistics.Rate_Sum += rate;
         }
         if (parameters.Verbose) {
-            T_KYL_Console::Line((compress ? "Compression time          : " : "Expansion time            : ") +
+            console.Line((compress ? "Compression time          : " : "Expansion time            : ") +
                                 Format_Fixed(elapsed, 17) + " s");
-            if (!compress) T_KYL_Console::Line("CRC is valid");
-            T_KYL_Console::Line();
+            if (!compress) console.Line("CRC is valid");
+            console.Line();
         }
     }
     return Names_Something(parameters.Input_Name, list);
 }
 
-void Print_Summary(const T_Parameters& parameters, const T_Statistics& statistics, std::int64_t start) {
+void Print_Summary(T_KYL_Console& console, const T_Parameters& parameters, const T_Statistics& statistics, std::int64_t start) {
     const double total_time = Seconds_Since(start);
     if (parameters.Verbose) {
-        T_KYL_Console::Line(std::string(Closing_Lines[0]));
-        T_KYL_Console::Line(std::string(Closing_Lines[1]));
+        console.Line(std::string(Closing_Lines[0]));
+        console.Line(std::string(Closing_Lines[1]));
     } else {
-        T_KYL_Console::Write("\r");
-        T_KYL_Console::Flush();
+        console.Write("\r");
+        console.Flush();
     }
-    T_KYL_Console::Line("Number of files           : " + Format_Count(statistics.File_Count, 13));
-    T_KYL_Console::Line("Total input size          : " + Format_Count(statistics.Total_Input_Size, 13) + " bytes");
-    T_KYL_Console::Line("Total output size         : " + Format_Count(statistics.Total_Output_Size, 13) + " bytes");
+    console.Line("Number of files           : " + Format_Count(statistics.File_Count, 13));
+    console.Line("Total input size          : " + Format_Count(statistics.Total_Input_Size, 13) + " bytes");
+    console.Line("Total output size         : " + Format_Count(statistics.Total_Output_Size, 13) + " bytes");
     // With no file the average has no value; the line then shows n/a.
     const double average = statistics.File_Count != 0 ? statistics.Rate_Sum / statistics.File_Count
                                                        : std::numeric_limits<double>::quiet_NaN();
-    T_KYL_Console::Line("Average compression rate  : " + Format_Fixed(average, 17) + " bps");
+    console.Line("Average compression rate  : " + Format_Fixed(average, 17) + " bps");
     if (statistics.Total_Input_Size != 0) {
         const double total_rate = parameters.Compress
                                       ? Bits_Per_Byte(statistics.Total_Output_Size, statistics.Total_Input_Size)
                                       : Bits_Per_Byte(statistics.Total_Input_Size, statistics.Total_Output_Size);
-        T_KYL_Console::Line("Total compression rate    : " + Format_Fixed(total_rate, 17) + " bps");
+        console.Line("Total compression rate    : " + Format_Fixed(total_rate, 17) + " bps");
     }
-    T_KYL_Console::Line("Total time                : " + Format_Fixed(total_time, 17) + " s");
-    T_KYL_Console::Line(std::string(Closing_Lines[2]));
-    T_KYL_Console::Flush();
+    console.Line("Total time                : " + Format_Fixed(total_time, 17) + " s");
+    console.Line(std::string(Closing_Lines[2]));
+    console.Flush();
 }
 
-void Report_Failure(const std::string& message) {
-    T_KYL_Console::Line();
-    T_KYL_Console::Line("Error: " + message);
-    T_KYL_Console::Flush();
+void Report_Failure(T_KYL_Console& console, const std::string& message) {
+    console.Line();
+    console.Line("Error: " + message);
+    console.Flush();
+}
+
+// A damaged block ends the run; what was expanded before it stays.
+void Report_Damaged_Block(T_KYL_Console& console) {
+    console.Line();
+    console.Line("CRC is not valid. Program execution terminated!");
+    console.Flush();
 }
 
 }  // namespace
 
-int KYL_Run(const std::vector<std::string>& arguments) {
+int KYL_Run(const std::vector<std::string>& arguments, std::ostream& console_stream) {
+    T_KYL_Console console(console_stream);
     const std::int64_t start = KYL_Clock_Ms();
     T_Statistics statistics;
-    Print_Lines(Banner_Lines);
+    Print_Lines(console, Banner_Lines);
     T_Parameters parameters;
     int status = Exit_Success;
     {
         const T_KYL_IO io(arguments);
         io.Get_Parameters(parameters);
-        if (parameters.Help) Print_Lines(Help_Lines);
+        if (parameters.Help) Print_Lines(console, Help_Lines);
         // Help that nobody asked for means the command line was not
         // understood: a script must not take that for success.
         if (parameters.Help && !parameters.Help_Asked && !arguments.empty()) status = Exit_Platform_Failure;
         if ((parameters.Compress || parameters.Expand) &&
             parameters.Output_Extension.find_first_of(std::string("/\0", 2)) != std::string::npos) {
-            Report_Failure("the output extension \"" + parameters.Output_Extension +
-                           "\" cannot be used: an extension may not contain \"/\"");
+            Report_Failure(console, "the output extension \"" + parameters.Output_Extension +
+                                        "\" cannot be used: an extension may not contain \"/\"");
             return Exit_Platform_Failure;
         }
         try {
-            if (parameters.Compress && !Run_Pass(io, parameters, true, statistics)) status = Exit_Platform_Failure;
-            if (parameters.Expand && !Run_Pass(io, parameters, false, statistics)) status = Exit_Platform_Failure;
-        } catch (const T_KYL_CRC_Failure&) {
-            return Exit_Damaged_Input;  // the message is out already
+            if (parameters.Compress && !Run_Pass(console, io, parameters, true, statistics))
+                status = Exit_Platform_Failure;
+            if (parameters.Expand && !Run_Pass(console, io, parameters, false, statistics))
+                status = Exit_Platform_Failure;
+        } catch (const T_KYL_Damaged_Block&) {
+            Report_Damaged_Block(console);
+            return Exit_Damaged_Input;
         } catch (const T_KYL_Platform_Error& error) {
-            Report_Failure(error.what());
+            Report_Failure(console, error.what());
             return Exit_Platform_Failure;
         } catch (const std::bad_alloc&) {
-            Report_Failure("out of memory");
+            Report_Failure(console, "out of memory");
             return Exit_Platform_Failure;
         }
     }
-    if (parameters.Compress || parameters.Expand) Print_Summary(parameters, statistics, start);
-    T_KYL_Console::Flush();
+    if (parameters.Compress || parameters.Expand) Print_Summary(console, parameters, statistics, start);
+    console.Flush();
     return status;
 }

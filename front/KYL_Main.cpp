@@ -1,6 +1,7 @@
 // The kyl console program.
 #include <clocale>
 #include <csignal>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,5 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     KYL_Remove_Outputs_On_Signals();
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
-    return KYL_Run(arguments);
+    return KYL_Run(arguments, std::cout);
 }

@@ -1,58 +1,49 @@
-// What the fuzz targets share: one controller for the process, a scratch
-// folder for the files it reads and writes, and a console that prints nothing.
+// What the fuzz targets share: the one-shot library calls into vectors, and
+// the way a target reports a broken promise.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <ostream>
-#include <string>
-#include <streambuf>
-#include <unistd.h>
 #include <vector>
 
-#include "codec/KYL_MCP_Unit.h"
-#include "platform/KYL_Platform.h"
+#include "kyl.h"
 
 namespace kyl_fuzz {
 
-class T_Null_Buffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
+using T_Bytes = std::vector<std::uint8_t>;
+
+// Expansions are cut off at this many bytes (KYL_DST_TOO_SMALL): two blocks.
+inline constexpr std::size_t Expansion_Limit = 2 * 5242880;
+
+struct T_Result {
+    int Status = KYL_OK;
+    T_Bytes Bytes;
 };
 
-struct T_Fuzz_Context {
-    T_KYL_MCP Controller;
-    std::string Folder;
-
-    T_Fuzz_Context() {
-        static T_Null_Buffer null_buffer;
-        static std::ostream null_stream(&null_buffer);
-        T_KYL_Console::Redirect(&null_stream);
-        char pattern[] = "/tmp/kyl-fuzz-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) std::abort();
-        Folder = pattern;
-        Current_Controller = &Controller;
-    }
-    std::string File(const char* name) const { return Folder + "/" + name; }
-};
-
-inline T_Fuzz_Context& Context() {
-    static T_Fuzz_Context context;
-    return context;
+[[noreturn]] inline void Fail(const char* what) {
+    std::fprintf(stderr, "broken promise: %s\n", what);
+    std::abort();
 }
 
-inline void Write_Bytes(const std::string& name, const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size) || std::fclose(file) != 0)
-        std::abort();
+inline T_Result Compress(const std::uint8_t* data, std::size_t size) {
+    T_Result result;
+    result.Bytes.resize(kyl_compress_bound(size));
+    std::size_t written = 0;
+    result.Status = kyl_compress(data, size, result.Bytes.data(), result.Bytes.size(), &written, 1);
+    result.Bytes.resize(written);
+    return result;
 }
 
-inline std::vector<std::uint8_t> Read_Bytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+inline T_Result Expand(const std::uint8_t* data, std::size_t size) {
+    T_Result result;
+    result.Bytes.resize(Expansion_Limit);
+    std::size_t written = 0;
+    result.Status = kyl_expand(data, size, result.Bytes.data(), result.Bytes.size(), &written, 1);
+    if (result.Status != KYL_OK && result.Status != KYL_DAMAGED && result.Status != KYL_DST_TOO_SMALL)
+        Fail("expansion ended other than expanded, damaged or too large");
+    result.Bytes.resize(written);
+    return result;
 }
 
 }  // namespace kyl_fuzz

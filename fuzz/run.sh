@@ -7,8 +7,8 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 build="$top/build-fuzz"
 CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kyl_fuzz_Expand kyl_fuzz_Round_Trip
-for target in Expand Round_Trip; do
+cmake --build "$build" -j"$(nproc)" --target kyl_fuzz_Expand kyl_fuzz_Round_Trip kyl_fuzz_Record kyl_fuzz_Stream
+for target in Expand Round_Trip Record Stream; do
     corpus="$build/corpus/$target"
     seeds="$top/fuzz/corpus/$(echo "$target" | tr 'A-Z' 'a-z')"
     mkdir -p "$corpus" "$build/findings"

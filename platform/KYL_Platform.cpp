@@ -12,6 +12,7 @@
 #include <cwctype>
 #include <iostream>
 #include <new>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +20,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-T_KYL_Fault_Plan KYL_Faults;
 
 namespace {
 
@@ -50,7 +49,8 @@ bool Fault_Fires(std::int64_t& counter, std::size_t count, std::size_t& allowed)
 
 // ---------------------------------------------------------------- input file
 
-T_KYL_Input_File::T_KYL_Input_File(const std::string& name) : File_Name(name) {
+T_KYL_Input_File::T_KYL_Input_File(const std::string& name, T_KYL_Fault_Plan* faults)
+    : File_Name(name), Faults(faults) {
     Handle = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (Handle < 0) Fail("open", name, errno);
     struct stat info {};
@@ -67,7 +67,7 @@ T_KYL_Input_File::~T_KYL_Input_File() {
 
 std::size_t T_KYL_Input_File::Read(std::uint8_t* buffer, std::size_t count) {
     std::size_t allowed = count;
-    if (Fault_Fires(KYL_Faults.Read_Fails_After, count, allowed)) Fail("read", File_Name, EIO);
+    if (Faults && Fault_Fires(Faults->Read_Fails_After, count, allowed)) Fail("read", File_Name, EIO);
     std::size_t done = 0;
     while (done < count) {
         const ssize_t got = ::read(Handle, buffer + done, count - done);
@@ -81,14 +81,22 @@ std::size_t T_KYL_Input_File::Read(std::uint8_t* buffer, std::size_t count) {
     return done;
 }
 
-void T_KYL_Input_File::Seek(std::int64_t position) {
-    if (::lseek(Handle, off_t(position), SEEK_SET) < 0) Fail("position in", File_Name, errno);
-}
-
 bool T_KYL_Input_File::Is_Same_File(const std::string& name) const {
     struct stat mine {}, other {};
     if (::fstat(Handle, &mine) != 0 || ::stat(name.c_str(), &other) != 0) return false;
     return mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+}
+
+std::unique_ptr<T_KYL_Input_File> T_KYL_Input_File::Standard_Input(const std::string& name) {
+    const int handle = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (handle < 0) Fail("read", name, errno);
+    return std::unique_ptr<T_KYL_Input_File>(new T_KYL_Input_File(handle, name));
+}
+
+std::int64_t T_KYL_Input_File::Size() const {
+    struct stat info {};
+    if (::fstat(Handle, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return std::int64_t(info.st_size);
 }
 
 T_KYL_File_Attributes T_KYL_Input_File::Attributes() const {
@@ -193,7 +201,8 @@ void KYL_Remove_Outputs_On_Signals() {
 
 // --------------------------------------------------------------- output file
 
-T_KYL_Output_File::T_KYL_Output_File(const std::string& name) : File_Name(name) {
+T_KYL_Output_File::T_KYL_Output_File(const std::string& name, T_KYL_Fault_Plan* faults)
+    : File_Name(name), Faults(faults) {
     struct stat entry {};
     if (::lstat(name.c_str(), &entry) == 0) {
         Entry_Existed = true;
@@ -210,6 +219,7 @@ T_KYL_Output_File::T_KYL_Output_File(const std::string& name) : File_Name(name) 
     if (Handle < 0) Fail("create", name, errno);
     Temporary_Name = temporary;
     Cleanup_Slot = Arm_Cleanup(Temporary_Name);
+    Gathered.reserve(Gather_Size);
 }
 
 T_KYL_Output_File::~T_KYL_Output_File() { Discard(); }
@@ -225,10 +235,30 @@ void T_KYL_Output_File::Discard() noexcept {
 }
 
 void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
+    if (Gathered.size() + count <= Gather_Size) {
+        Gathered.insert(Gathered.end(), data, data + count);
+        return;
+    }
+    Write_Gathered();
+    if (count < Gather_Size) Gathered.insert(Gathered.end(), data, data + count);
+    else Write_Through(data, count);
+}
+
+void T_KYL_Output_File::Write_Gathered() {
+    // Emptied on every exit, so that nothing is written twice after a failure.
+    struct T_Empty_On_Exit {
+        std::vector<std::uint8_t>& Bytes;
+        ~T_Empty_On_Exit() { Bytes.clear(); }
+    } empty_on_exit{Gathered};
+    Write_Through(Gathered.data(), Gathered.size());
+}
+
+void T_KYL_Output_File::Write_Through(const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
     std::size_t allowed = count;
-    const bool fails = Fault_Fires(KYL_Faults.Write_Fails_After, count, allowed);
+    const bool fails = Faults && Fault_Fires(Faults->Write_Fails_After, count, allowed);
     std::size_t short_allowed = count;
-    const bool comes_short = Fault_Fires(KYL_Faults.Write_Short_After, count, short_allowed);
+    const bool comes_short = Faults && Fault_Fires(Faults->Write_Short_After, count, short_allowed);
     if (fails) Fail("write", File_Name, EIO);
     const std::size_t limit = comes_short ? short_allowed : count;
     std::size_t done = 0;
@@ -245,6 +275,7 @@ void T_KYL_Output_File::Write(const std::uint8_t* data, std::size_t count) {
 }
 
 void T_KYL_Output_File::Commit(const T_KYL_File_Attributes& attributes) {
+    Write_Gathered();
     if (attributes.Known) {
         // Owner and group first: changing them may clear the set-id bits
         // that the mode then sets.  Only the owner (or root) may give a file
@@ -259,8 +290,7 @@ void T_KYL_Output_File::Commit(const T_KYL_File_Attributes& attributes) {
             {time_t(attributes.Modified_Seconds), long(attributes.Modified_Nanoseconds)}};
         if (::futimens(Handle, times) != 0) Fail("create", File_Name, errno);
     }
-    const int handle = Handle;
-    Handle = -1;
+    const int handle = std::exchange(Handle, -1);
     if (::close(handle) != 0) Fail("write", File_Name, errno);
     const T_Signals_Held held;
     if (::rename(Temporary_Name.c_str(), File_Name.c_str()) != 0) Fail("create", File_Name, errno);
@@ -281,6 +311,46 @@ T_KYL_File_Key KYL_File_Key(const std::string& name) {
 bool KYL_Is_Folder(const std::string& name) {
     struct stat info {};
     return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+T_KYL_Entry_Kind KYL_Entry_Kind(const std::string& name) {
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0) return T_KYL_Entry_Kind::Missing;
+    if (S_ISREG(info.st_mode)) return T_KYL_Entry_Kind::Regular;
+    if (S_ISDIR(info.st_mode)) return T_KYL_Entry_Kind::Folder;
+    if (S_ISLNK(info.st_mode)) return T_KYL_Entry_Kind::Link;
+    return T_KYL_Entry_Kind::Other;
+}
+
+std::vector<std::string> KYL_Folder_Entries(const std::string& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) Fail("open", folder, errno);
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void KYL_Remove_File(const std::string& name) {
+    if (::unlink(name.c_str()) != 0) Fail("remove", name, errno);
+}
+
+bool KYL_Is_Terminal(int descriptor) { return ::isatty(descriptor) == 1; }
+
+void KYL_Write_Standard_Output(const std::uint8_t* data, std::size_t count, const std::string& name) {
+    while (count > 0) {
+        const ssize_t put = ::write(STDOUT_FILENO, data, count);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            Fail("write", name, errno);
+        }
+        data += put;
+        count -= std::size_t(put);
+    }
 }
 
 // ---------------------------------------------------------- directory listing
@@ -391,15 +461,9 @@ std::size_t KYL_Character_Count(const std::string& text) { return Characters_Of(
 
 // ------------------------------------------------------------------- console
 
-namespace {
-std::ostream* Console_Stream = nullptr;
-std::ostream& Console() { return Console_Stream ? *Console_Stream : std::cout; }
-}  // namespace
-
-void T_KYL_Console::Write(const std::string& text) { Console() << text; }
-void T_KYL_Console::Line(const std::string& text) { Console() << text << "\r\n"; }
-void T_KYL_Console::Flush() { Console().flush(); }
-void T_KYL_Console::Redirect(std::ostream* stream) { Console_Stream = stream; }
+void T_KYL_Console::Write(const std::string& text) { Stream << text; }
+void T_KYL_Console::Line(const std::string& text) { Stream << text << "\r\n"; }
+void T_KYL_Console::Flush() { Stream.flush(); }
 
 // -------------------------------------------------------------- block memory
 

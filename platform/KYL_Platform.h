@@ -19,15 +19,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Failure injection for the tests: each counter, when not negative, makes the
-// platform fail once that many more bytes have passed (a read error, a write
-// error, or a write that comes up short as on a full disk).
+// Failure injection for the tests, installed on the files that a test opens:
+// each counter, when not negative, makes the platform fail once that many
+// more bytes have passed (a read error, a write error, or a write that comes
+// up short as on a full disk).
 struct T_KYL_Fault_Plan {
     std::int64_t Read_Fails_After = -1;
     std::int64_t Write_Fails_After = -1;
     std::int64_t Write_Short_After = -1;
 };
-extern T_KYL_Fault_Plan KYL_Faults;
 
 // The permission bits, owner, group and modification time a file had when
 // it was opened, for an output to take over.
@@ -46,7 +46,10 @@ struct T_KYL_File_Attributes {
 // unless the file ends first; a read error is never taken for the end of file.
 class T_KYL_Input_File {
 public:
-    explicit T_KYL_Input_File(const std::string& name);
+    // `faults`, when given, must outlive the file.
+    explicit T_KYL_Input_File(const std::string& name, T_KYL_Fault_Plan* faults = nullptr);
+    // Standard input, named `name` in messages; it is never positioned.
+    static std::unique_ptr<T_KYL_Input_File> Standard_Input(const std::string& name);
     ~T_KYL_Input_File();
     T_KYL_Input_File(const T_KYL_Input_File&) = delete;
     T_KYL_Input_File& operator=(const T_KYL_Input_File&) = delete;
@@ -54,17 +57,20 @@ public:
     // Reads up to `count` bytes into `buffer`; returns how many came (fewer
     // only at the end of the file).
     std::size_t Read(std::uint8_t* buffer, std::size_t count);
-    // Sets the read position, counted from the start of the file.
-    void Seek(std::int64_t position);
     const std::string& Name() const { return File_Name; }
     // True when `name` is this very file (the same file reached through
     // another name, a link or a case-insensitive mount).
     bool Is_Same_File(const std::string& name) const;
     T_KYL_File_Attributes Attributes() const;
+    // The size of a regular file; -1 for a pipe, terminal or socket.
+    std::int64_t Size() const;
 
 private:
+    T_KYL_Input_File(int handle, const std::string& name) : File_Name(name), Handle(handle), Faults(nullptr) {}
+
     std::string File_Name;
     int Handle = -1;
+    T_KYL_Fault_Plan* Faults;
 };
 
 // An output written whole or not at all.  The bytes go to a new temporary
@@ -75,10 +81,12 @@ private:
 // is untouched, and a destroyed or interrupted output leaves no trace.  A
 // FIFO, device, socket or folder at `name` is refused at creation.  Every
 // write is complete or raises an error (a full disk included), and errors
-// name the output, not its temporary file.
+// name the output, not its temporary file.  Small writes are gathered and
+// reach the file in large pieces.
 class T_KYL_Output_File {
 public:
-    explicit T_KYL_Output_File(const std::string& name);
+    // `faults`, when given, must outlive the file.
+    explicit T_KYL_Output_File(const std::string& name, T_KYL_Fault_Plan* faults = nullptr);
     ~T_KYL_Output_File();
     T_KYL_Output_File(const T_KYL_Output_File&) = delete;
     T_KYL_Output_File& operator=(const T_KYL_Output_File&) = delete;
@@ -90,14 +98,21 @@ public:
     // True when an entry stood at the name when the output was created.
     bool Replaces_An_Entry() const { return Entry_Existed; }
 
+    // Writes of fewer bytes than this are gathered.
+    static constexpr std::size_t Gather_Size = std::size_t(1) << 18;
+
 private:
     void Discard() noexcept;
+    void Write_Through(const std::uint8_t* data, std::size_t count);
+    void Write_Gathered();
 
     std::string File_Name;
     std::string Temporary_Name;
     int Handle = -1;
     int Cleanup_Slot = -1;
     bool Entry_Existed = false;
+    T_KYL_Fault_Plan* Faults;
+    std::vector<std::uint8_t> Gathered;
 };
 
 // Removes the temporary files of unfinished outputs when the process gets
@@ -119,6 +134,20 @@ T_KYL_File_Key KYL_File_Key(const std::string& name);
 // True when `name` is a folder.
 bool KYL_Is_Folder(const std::string& name);
 
+// What stands at a name, links not followed.
+enum class T_KYL_Entry_Kind { Missing, Regular, Folder, Link, Other };
+T_KYL_Entry_Kind KYL_Entry_Kind(const std::string& name);
+// The names in a folder ("." and ".." left out), in name order.
+std::vector<std::string> KYL_Folder_Entries(const std::string& folder);
+// Removes a file; raises a platform error naming it when that fails.
+void KYL_Remove_File(const std::string& name);
+// True when the descriptor (0, 1, 2) is a terminal.
+bool KYL_Is_Terminal(int descriptor);
+
+// Standard output for data: every write is complete or raises an error
+// (a reader that went away included) naming `name`.
+void KYL_Write_Standard_Output(const std::uint8_t* data, std::size_t count, const std::string& name);
+
 // The regular files (dot-files included, directories excluded) whose names
 // match the name part of `pattern` ('*' and '?' wildcards, each standing for
 // characters of the locale's encoding; letter case ignored by the locale's
@@ -128,15 +157,18 @@ std::vector<std::string> KYL_List_Files(const std::string& pattern);
 // The size of the named entry, or -1 when there is none.
 std::int64_t KYL_File_Size(const std::string& name);
 
-// Console output: everything goes to one stream (standard output unless a
-// test redirects it).  Lines end with CR LF.
+// Console output to one stream (standard output for the program, a string
+// stream in tests).  Lines end with CR LF.
 class T_KYL_Console {
 public:
-    static void Write(const std::string& text);
-    static void Line(const std::string& text = "");
-    static void Flush();
-    // Sends the output to `stream` (nullptr: standard output again).
-    static void Redirect(std::ostream* stream);
+    explicit T_KYL_Console(std::ostream& stream) : Stream(stream) {}
+
+    void Write(const std::string& text);
+    void Line(const std::string& text = "");
+    void Flush();
+
+private:
+    std::ostream& Stream;
 };
 
 // Block memory: one large zero-filled allocation, released by its owner.

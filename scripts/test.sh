@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Builds kyl and runs every test: the unit and command-line tests in a release
-# build, the same tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of each fuzzer.
-# KYL_QUICK=1 runs the release tests only.
+# build and an installation of it with the example built against it, the same
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# short run of each fuzzer.  KYL_QUICK=1 runs the release tests and the
+# installation check only.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/scripts/setup.sh"
-kyl_require_packages cmake g++ make libgtest-dev
+kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils
 
 jobs="$(nproc)"
 echo "== Release build and tests"
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$top/build" -j"$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
+
+echo "== Installation into a scratch prefix"
+"$top/scripts/install_check.sh" "$top/build"
 
 [ "${KYL_QUICK:-0}" = 1 ] && exit 0
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Block_Unit.h"
 #include "transforms/KYL_Induced_Sort.h"
 
 // The suffix order.  Suffix i is S[i..N-1] followed by an end mark below
@@ -140,8 +140,7 @@ void T_KYL_BWT::Encode(T_Block_Data& data) {
     Sort_Suffixes();
 
     Output[Primary_Index] = 0;
-    T_Buffer& header = *data.Header;
-    for (int shift = 0; shift < 24; shift += 8) header.Data[header.Len++] = std::uint8_t(Primary_Index >> shift);
+    Push_LE(*data.Header, std::uint32_t(Primary_Index), 3);
     data.Target->Len = block_length + 1;
     Work_Area = nullptr;
 }
@@ -657,8 +656,7 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
     }
     T_Buffer& header = *data.Header;
     Require_Intact(header.Len >= 3, "primary index missing from the header");
-    Primary_Index = 0;
-    for (int shift = 16; shift >= 0; shift -= 8) Primary_Index |= std::int32_t(header.Data[--header.Len]) << shift;
+    Primary_Index = std::int32_t(Pop_LE(header, 3));
 
     const std::int32_t n = data.Source->Len;
     Require_Intact(n <= Max_Transformed_Length, "transformed block too long");

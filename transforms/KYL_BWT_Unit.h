@@ -47,6 +47,16 @@ public:
     // than clearing the bucket sort's tables of 65,536 pairs.
     static constexpr std::int32_t Induced_Sort_Below = 1 << 16;
 
+    // Working copies set at every Encode; nothing is carried between blocks.
+    std::uint8_t* Input = nullptr;         // the block; Input[-1] and Input[N..N+256] writable
+    std::uint8_t* Output = nullptr;        // N + 1 bytes
+    std::int32_t Length = 0;               // N on entry, n = N + 1 during the sort
+    std::int32_t* Suffix_Array = nullptr;  // Index_Array + 1: rows 0..N
+    std::int32_t Primary_Index = 0;        // row of suffix 0
+
+private:
+    friend struct T_KYL_Test_Seam;
+
     // Controls for tests and benchmarks; the defaults are what the codec uses.
     // A forced mode also forces the bucket sort (which still hands blocks
     // whose comparisons run too deep to the induced sort).
@@ -59,14 +69,6 @@ public:
     T_Sort_Mode Used_Mode = T_Sort_Mode::Automatic;
     bool Used_Whole_Block_Sort = false;
 
-    // Working copies set at every Encode; nothing is carried between blocks.
-    std::uint8_t* Input = nullptr;         // the block; Input[-1] and Input[N..N+256] writable
-    std::uint8_t* Output = nullptr;        // N + 1 bytes
-    std::int32_t Length = 0;               // N on entry, n = N + 1 during the sort
-    std::int32_t* Suffix_Array = nullptr;  // Index_Array + 1: rows 0..N
-    std::int32_t Primary_Index = 0;        // row of suffix 0
-
-private:
     struct T_Sort_Tables;
 
     // Fills Suffix_Array with the sorted order, writes every output byte but

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Block_Unit.h"
 
 void T_KYL_MTF::Reset_List() {
     std::iota(Rank_Of, Rank_Of + 256, 0);

@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Block_Unit.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void T_KYL_RLE_EXP::Encode(T_Block_Data& data) {
         std::int32_t copies = run;
         if (run >= Threshold) {
             const std::int32_t x = run - Threshold;
-            const std::int32_t e = T_KYL_MCP::Log2_Floor(x);
+            const std::int32_t e = T_KYL_Block_Controller::Log2_Floor(x);
             copies = Threshold + e;
             if (e >= 1) tables.Run_Array[tables.Run_Count++] = x;
         }

@@ -16,11 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "KYL_Block_Harness.h"
+#include "KYL_Test_Seam.h"
 #include "codec/KYL_MCP_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
-#include "transforms/KYL_BWT_Unit.h"
-#include "transforms/KYL_MTF_Unit.h"
-#include "transforms/KYL_RLE_EXP_Unit.h"
 
 namespace {
 
@@ -67,30 +66,23 @@ void Load(T_Buffer& buffer, const T_Bytes& bytes) {
     buffer.Len = std::int32_t(bytes.size());
 }
 
-T_Rank_Block Text_Ranks(T_KYL_MCP& controller) {
-    T_Block_Data& data = controller.Block_Data;
-    T_KYL_BWT bwt;
-    T_KYL_RLE_EXP rle;
-    T_KYL_MTF mtf;
-    data.Header->Len = 0;
-    data.Tables->Run_Count = 0;
-    Load(*data.Source, Text_Block());
-    bwt.Encode(data);
-    controller.Swap_Buffers(data);
-    rle.Encode(data);
-    controller.Swap_Buffers(data);
-    mtf.Encode(data);
+// What the block codec hands its coder for the text block, still in place
+// after Compress_Block: the ranks in Source, the run values in Run_Array.
+T_Rank_Block Text_Ranks() {
+    T_KYL_MCP controller;
+    const T_Bytes text = Text_Block();
+    controller.Compress_Block(text);
+    const T_Block_Data& data = T_KYL_Test_Seam::Block_Data(controller);
     T_Rank_Block block;
-    block.Ranks.assign(data.Target->Data, data.Target->Data + data.Target->Len);
+    block.Ranks.assign(data.Source->Data, data.Source->Data + data.Source->Len);
     block.Runs.assign(data.Tables->Run_Array, data.Tables->Run_Array + data.Tables->Run_Count);
     return block;
 }
 
 struct T_Bench_Block {
-    T_KYL_MCP Controller;
-    T_Current_Controller_Scope Scope{Controller};
+    T_KYL_Block_Harness Controller;
     T_KYL_Coder Coder;
-    T_Rank_Block Input = Text_Ranks(Controller);
+    T_Rank_Block Input = Text_Ranks();
 
     // Puts the ranks and run values where the run-length and list-update
     // stages leave them.

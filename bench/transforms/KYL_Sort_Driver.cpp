@@ -21,7 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "KYL_Block_Harness.h"
+#include "KYL_Test_Seam.h"
 #include "transforms/KYL_BWT_Unit.h"
 
 int main(int argc, char** argv) {
@@ -38,15 +39,14 @@ int main(int argc, char** argv) {
     const std::size_t offset = argc > 2 ? std::min<std::size_t>(std::strtoull(argv[2], nullptr, 10), bytes.size()) : 0;
     const std::size_t length = std::min<std::size_t>(bytes.size() - offset, Block_Size);
 
-    T_KYL_MCP controller;
-    T_Current_Controller_Scope scope(controller);
+    T_KYL_Block_Harness controller;
     T_Block_Data& data = controller.Block_Data;
     T_KYL_BWT bwt;
     if (argc > 3) {
         const std::string mode = argv[3];
-        if (mode == "ascending") bwt.Forced_Mode = T_KYL_BWT::T_Sort_Mode::Ascending;
-        if (mode == "descending") bwt.Forced_Mode = T_KYL_BWT::T_Sort_Mode::Descending;
-        if (mode == "whole") bwt.Force_Whole_Block_Sort = true;
+        if (mode == "ascending") T_KYL_Test_Seam::Forced_Mode(bwt) = T_KYL_BWT::T_Sort_Mode::Ascending;
+        if (mode == "descending") T_KYL_Test_Seam::Forced_Mode(bwt) = T_KYL_BWT::T_Sort_Mode::Descending;
+        if (mode == "whole") T_KYL_Test_Seam::Force_Whole_Block_Sort(bwt) = true;
     }
     if (length > 0) std::memcpy(data.Source->Data, bytes.data() + offset, length);
     data.Source->Len = std::int32_t(length);
@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
     std::uint64_t digest = 14695981039346656037u;
     for (std::int32_t k = 0; k < data.Target->Len; ++k) digest = (digest ^ data.Target->Data[k]) * 1099511628211u;
     std::printf("length %zu mode %s whole %d primary %d digest %016llx\n", length,
-                bwt.Used_Mode == T_KYL_BWT::T_Sort_Mode::Ascending ? "ascending" : "descending",
-                int(bwt.Used_Whole_Block_Sort), bwt.Primary_Index, static_cast<unsigned long long>(digest));
+                T_KYL_Test_Seam::Used_Mode(bwt) == T_KYL_BWT::T_Sort_Mode::Ascending ? "ascending" : "descending",
+                int(T_KYL_Test_Seam::Used_Whole_Block_Sort(bwt)), bwt.Primary_Index, static_cast<unsigned long long>(digest));
     std::fprintf(stderr, "%.1f ms\n", fastest);
     return 0;
 }

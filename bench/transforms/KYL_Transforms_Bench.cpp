@@ -21,7 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "KYL_Block_Harness.h"
+#include "KYL_Test_Seam.h"
 #include "transforms/KYL_BWT_Unit.h"
 #include "transforms/KYL_MTF_Unit.h"
 #include "transforms/KYL_RLE_EXP_Unit.h"
@@ -89,8 +90,8 @@ T_Bytes Sparse_Block() {
 }
 
 // One controller for the whole run: its arena is the stages' memory.
-T_KYL_MCP& Controller() {
-    static T_KYL_MCP controller;
+T_KYL_Block_Harness& Controller() {
+    static T_KYL_Block_Harness controller;
     return controller;
 }
 
@@ -111,8 +112,8 @@ void Sort_Block(benchmark::State& state, const T_Bytes* block) {
         benchmark::DoNotOptimize(data.Target->Data[0]);
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(block->size()));
-    state.counters["whole_block_sort"] = bwt.Used_Whole_Block_Sort ? 1 : 0;
-    state.counters["ascending"] = bwt.Used_Mode == T_KYL_BWT::T_Sort_Mode::Ascending ? 1 : 0;
+    state.counters["whole_block_sort"] = T_KYL_Test_Seam::Used_Whole_Block_Sort(bwt) ? 1 : 0;
+    state.counters["ascending"] = T_KYL_Test_Seam::Used_Mode(bwt) == T_KYL_BWT::T_Sort_Mode::Ascending ? 1 : 0;
 }
 
 // The later stages on the text block's own chain, each timed alone.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <random>
 
+#include "KYL_Test_Seam.h"
 #include "tests/entropy/KYL_Entropy_Test_Support.h"
 
 namespace {
@@ -88,7 +89,7 @@ TEST(T_KYL_Coder, Value_Steps_Follow_The_Plain_Rule_On_Random_Bytes) {
         T_KYL_Range_Coder::T_Decoder decoder = coder.Take_Decoder();
         T_Reference_Decoder reference(bytes);
         for (int i = 0; i < 100000; ++i)
-            ASSERT_EQ(T_KYL_Coder::Get_Value(decoder, fast), reference.Decode_Value(plain)) << "trial " << trial << " value " << i;
+            ASSERT_EQ(T_KYL_Test_Seam::Get_Value(decoder, fast), reference.Decode_Value(plain)) << "trial " << trial << " value " << i;
         EXPECT_EQ(decoder.Pos, reference.Position());
     }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include "KYL_Test_Seam.h"
 #include "tests/entropy/KYL_Entropy_Test_Support.h"
 
 namespace {
@@ -320,10 +321,10 @@ TEST_F(T_KYL_Coder_Block, Reports_Payload_Above_Capacity) {
     const T_Bytes payload = Encode_Ok(ranks);
     const std::int32_t length = std::int32_t(payload.size());
 
-    Coder.Payload_Capacity = length;  // exactly enough
+    T_KYL_Test_Seam::Payload_Capacity(Coder) = length;  // exactly enough
     EXPECT_TRUE(Encode(ranks, {}));
     for (std::int32_t capacity : {length - 1, 4, 0}) {
-        Coder.Payload_Capacity = capacity;
+        T_KYL_Test_Seam::Payload_Capacity(Coder) = capacity;
         std::memset(Data.Target->Data, 0xAA, 64);
         Data.Header->Len = 2;
         EXPECT_FALSE(Encode(ranks, {})) << capacity;
@@ -342,10 +343,11 @@ TEST_F(T_KYL_Coder_Block, Zero_Tails_Recover_A_Section_Spoiled_By_The_Next_One) 
     ASSERT_TRUE(Encode(ranks, runs, &payload));
     const std::vector<std::uint32_t> grouped(Data.Work_Array, Data.Work_Array + runs.size());
     const std::vector<std::int32_t> counts(Data.Tables->Run_Class_Count, Data.Tables->Run_Class_Count + Class_Count);
-    auto decodes_exactly = [&] {
+    using T_Tails = T_KYL_Coder::T_Section_Tails;
+    auto decodes_exactly = [&](T_Tails tails) {
         Load(payload);
         try {
-            Coder.Decode(Data);
+            Coder.Decode(Data, tails);
         } catch (const T_KYL_Damaged_Block&) {
             return false;
         }
@@ -354,13 +356,12 @@ TEST_F(T_KYL_Coder_Block, Zero_Tails_Recover_A_Section_Spoiled_By_The_Next_One) 
                           [](std::uint32_t a, std::int32_t b) { return a == std::uint32_t(b); }) &&
                Data.Source->Len == std::int32_t(payload.size());
     };
-    EXPECT_FALSE(decodes_exactly());
-    Coder.Zero_Section_Tails = true;
-    EXPECT_TRUE(decodes_exactly());
+    EXPECT_FALSE(decodes_exactly(T_Tails::As_Stored));
+    EXPECT_TRUE(decodes_exactly(T_Tails::Zero));
     // Blocks that decode the first time decode the same way the second.
     const T_Bytes other_ranks{5, 0, 0, 7, 1};
     ASSERT_TRUE(Encode(other_ranks, {4341, 22, 9}, &payload));
     Load(payload);
-    Coder.Decode(Data);
+    Coder.Decode(Data, T_Tails::Zero);
     EXPECT_EQ(Ranks(), other_ranks);
 }

@@ -6,17 +6,16 @@
 #include <initializer_list>
 #include <vector>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "KYL_Block_Harness.h"
 #include "entropy/KYL_Coder_Unit.h"
 #include "entropy/KYL_Model_Unit.h"
 
 using T_Bytes = std::vector<std::uint8_t>;
 
 // A controller set as Current_Controller; the context model reads the
-// block's Variant_Flag from it.  Its arena is allocated but not touched.
+// block's Variant_Flag from it.
 struct T_Controller_Fixture {
-    T_KYL_MCP Controller;
-    T_Current_Controller_Scope Scope{Controller};
+    T_KYL_Block_Harness Controller;
 };
 
 // One section starting at position 0 with a freshly reset model.

@@ -1,5 +1,6 @@
 #include "transforms/KYL_BWT_Unit.h"
 
+#include "KYL_Test_Seam.h"
 #include "tests/transforms/KYL_Transforms_Test_Support.h"
 
 namespace {
@@ -17,8 +18,8 @@ protected:
     T_KYL_BWT BWT;
 
     T_Transformed Encode(const T_Bytes& block, T_Mode mode = T_Mode::Automatic, bool whole_block = false) {
-        BWT.Forced_Mode = mode;
-        BWT.Force_Whole_Block_Sort = whole_block;
+        T_KYL_Test_Seam::Forced_Mode(BWT) = mode;
+        T_KYL_Test_Seam::Force_Whole_Block_Sort(BWT) = whole_block;
         Data.Header->Len = 0;
         Set_Source(block);
         BWT.Encode(Data);
@@ -96,7 +97,7 @@ TEST_F(T_BWT_Test, Zero_Blocks_Sort_From_Their_End) {
         EXPECT_EQ(got.Primary, std::int32_t(n));
         // Runs of one value need no comparisons; small blocks go to the
         // induced sort all the same.
-        EXPECT_EQ(BWT.Used_Whole_Block_Sort, std::int32_t(n) < T_KYL_BWT::Induced_Sort_Below) << n;
+        EXPECT_EQ(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT), std::int32_t(n) < T_KYL_BWT::Induced_Sort_Below) << n;
     }
 }
 
@@ -236,7 +237,7 @@ TEST_F(T_BWT_Test, Both_Modes_Are_Chosen_And_Agree) {
                               Repeated_Block(Bytes_Of("abcdefghijklmnopqrstuvwxyz "), size)};
     for (const T_Bytes& block : blocks) {
         const T_Transformed automatic = Encode(block);
-        seen[int(BWT.Used_Mode)] = true;
+        seen[int(T_KYL_Test_Seam::Used_Mode(BWT))] = true;
         EXPECT_EQ(Encode(block, T_Mode::Ascending).Output, automatic.Output);
         EXPECT_EQ(Encode(block, T_Mode::Descending).Output, automatic.Output);
         EXPECT_EQ(BWT.Primary_Index, automatic.Primary);
@@ -260,7 +261,7 @@ TEST_F(T_BWT_Test, Deep_Ranges_Finish_Without_The_Whole_Block_Sort) {
     for (T_Mode mode : {T_Mode::Ascending, T_Mode::Descending}) {
         std::int32_t primary = -1;
         const T_Transformed got = Encode(block, mode);
-        EXPECT_FALSE(BWT.Used_Whole_Block_Sort);
+        EXPECT_FALSE(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT));
         EXPECT_EQ(got.Output, Transform_Of(block, order, primary));
         EXPECT_EQ(got.Primary, primary);
     }
@@ -282,7 +283,7 @@ TEST_F(T_BWT_Test, Large_Periodic_Blocks_Sort_Correctly) {
         const T_Transformed automatic = Encode(block);
         EXPECT_TRUE(Is_Suffix_Order(block, Data.Index_Array + 1));
         if (k < 3) {
-            EXPECT_TRUE(BWT.Used_Whole_Block_Sort) << "deep ranges left to Shell_Sort";
+            EXPECT_TRUE(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT)) << "deep ranges left to Shell_Sort";
         }
         for (T_Mode mode : {T_Mode::Ascending, T_Mode::Descending}) {
             const T_Transformed forced = Encode(block, mode);
@@ -300,7 +301,7 @@ TEST_F(T_BWT_Test, Whole_Block_Sort_Agrees_On_Text_Like_Data) {
     while (text.size() < 200000) text += words[random() % std::size(words)];
     const T_Bytes block = Bytes_Of(text);
     const T_Transformed bucket = Encode(block, T_Mode::Descending);
-    ASSERT_FALSE(BWT.Used_Whole_Block_Sort);
+    ASSERT_FALSE(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT));
     ASSERT_TRUE(Is_Suffix_Order(block, Data.Index_Array + 1));
     const T_Transformed whole = Encode(block, T_Mode::Automatic, true);
     EXPECT_EQ(whole.Output, bucket.Output);
@@ -317,7 +318,7 @@ TEST_F(T_BWT_Test, Route_Follows_Bucket_Sizes_And_Repeats) {
     const bool bucket_sort_expected[] = {true, false, false};
     for (std::size_t k = 0; k < std::size(blocks); ++k) {
         const T_Transformed automatic = Encode(blocks[k]);
-        EXPECT_EQ(BWT.Used_Whole_Block_Sort, !bucket_sort_expected[k]) << k;
+        EXPECT_EQ(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT), !bucket_sort_expected[k]) << k;
         EXPECT_TRUE(Is_Suffix_Order(blocks[k], Data.Index_Array + 1)) << k;
         const T_Transformed forced = Encode(blocks[k], T_Mode::Descending);
         EXPECT_EQ(forced.Output, automatic.Output) << k;
@@ -393,18 +394,18 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
     std::mt19937 random(4);
     for (const T_Bytes& block : blocks) {
         const T_Transformed good = Encode(block);
-        BWT.Use_Single_Walk = true;
+        T_KYL_Test_Seam::Use_Single_Walk(BWT) = true;
         ASSERT_EQ(Decode(good.Output, good.Header), block);
-        BWT.Use_Single_Walk = false;
+        T_KYL_Test_Seam::Use_Single_Walk(BWT) = false;
         ASSERT_EQ(Decode(good.Output, good.Header), block);
         for (int trial = 0; trial < 6; ++trial) {
             T_Bytes damaged = good.Output;
             T_Bytes header = good.Header;
             if (trial % 2) header = Index_Bytes(1 + std::int32_t(random() % (damaged.size() - 1)));
             else damaged[random() % damaged.size()] ^= std::uint8_t(1 + random() % 255);
-            BWT.Use_Single_Walk = true;
+            T_KYL_Test_Seam::Use_Single_Walk(BWT) = true;
             const T_Bytes single = Decode(damaged, header);
-            BWT.Use_Single_Walk = false;
+            T_KYL_Test_Seam::Use_Single_Walk(BWT) = false;
             Paint(*Data.Target, 0xC3);
             try {
                 EXPECT_EQ(Decode(damaged, header), single);

@@ -22,13 +22,13 @@ protected:
     void Group_Mantissas(const std::vector<std::int32_t>& values) {
         T_Block_Tables& t = *Data.Tables;
         std::fill(std::begin(t.Run_Class_Count), std::end(t.Run_Class_Count), 0);
-        for (std::int32_t x : values) ++t.Run_Class_Count[T_KYL_MCP::Log2_Floor(x)];
+        for (std::int32_t x : values) ++t.Run_Class_Count[T_KYL_Block_Controller::Log2_Floor(x)];
         std::int32_t next = 0;
         t.Run_Class_Start[0] = 0;
         for (int e = 1; e < Class_Count; ++e) {
             next += t.Run_Class_Count[e - 1];
             for (std::int32_t x : values)
-                if (T_KYL_MCP::Log2_Floor(x) == e) t.Run_Array[next++] = x + 1 - (1 << e);
+                if (T_KYL_Block_Controller::Log2_Floor(x) == e) t.Run_Array[next++] = x + 1 - (1 << e);
             next -= t.Run_Class_Count[e];
             t.Run_Class_Start[e] = next + t.Run_Class_Count[e];
         }

@@ -1,4 +1,4 @@
-// Shared helpers of the transform tests: a controller whose block record the
+// Shared helpers of the transform tests: a harness whose block record the
 // stages work on, block generators, and two independent checks of a suffix
 // order.
 #pragma once
@@ -12,14 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "KYL_Block_Harness.h"
 
 using T_Bytes = std::vector<std::uint8_t>;
 
 class T_Block_Test : public ::testing::Test {
 protected:
-    T_KYL_MCP Controller;  // arena uninitialised, so cheap to make
-    T_Current_Controller_Scope Scope{Controller};
+    T_KYL_Block_Harness Controller;
     T_Block_Data& Data = Controller.Block_Data;
 
     void SetUp() override {

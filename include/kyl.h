@@ -1,0 +1,134 @@
+/*
+ * libkyl: block-sorting compression in memory.
+ *
+ * The compressed bytes are exactly those of the kyl program: a plain sequence
+ * of block records, with no file header and no end marker, each block
+ * covering up to 5,242,880 bytes of input.  kyl_compress gives for a buffer
+ * the bytes `kyl -c` writes for a file of the same contents, and kyl_expand
+ * reads what `kyl -c` wrote.
+ *
+ * Every function returns a status: KYL_OK (0) or one of the failures below;
+ * none prints, none throws, and none keeps state between calls outside the
+ * stream it is given.  Different threads may use the library at once, each
+ * with its own streams.
+ *
+ * Memory: each one-shot call and each stream holds a work area of about
+ * 110 MB of address space, of which it touches what its blocks need (about
+ * 65 MB for a full block).
+ */
+#ifndef KYL_H
+#define KYL_H
+
+#include <stddef.h>
+
+#define KYL_VERSION_MAJOR 1
+#define KYL_VERSION_MINOR 0
+#define KYL_VERSION_PATCH 0
+/* MAJOR * 10000 + MINOR * 100 + PATCH */
+#define KYL_VERSION_NUMBER (KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINOR * 100 + KYL_VERSION_PATCH)
+#define KYL_VERSION_STRING "1.0.0"
+
+#if defined(KYL_BUILDING_LIBRARY) && defined(__GNUC__)
+#define KYL_API __attribute__((visibility("default")))
+#else
+#define KYL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Statuses. */
+enum {
+    KYL_OK = 0,
+    KYL_DAMAGED = 1,        /* the compressed data is damaged, cut short or not kyl's */
+    KYL_DST_TOO_SMALL = 2,  /* the output does not fit the destination */
+    KYL_NO_MEMORY = 3,      /* the work area cannot be had */
+    KYL_BAD_ARGUMENT = 4,   /* a null pointer, an unknown direction, input after the end */
+    KYL_INTERNAL_ERROR = 5  /* a failure the library did not foresee */
+};
+
+/* A fixed English text for a status; "unknown status" for any other number. */
+KYL_API const char* kyl_status_text(int status);
+
+/* The version of the library in use: KYL_VERSION_NUMBER and
+ * KYL_VERSION_STRING as the library was built. */
+KYL_API unsigned kyl_version_number(void);
+KYL_API const char* kyl_version_string(void);
+
+/* ------------------------------------------------------------- one-shot */
+
+/* The most bytes kyl_compress can write for src_size bytes of input; 0 when
+ * that number does not fit a size_t. */
+KYL_API size_t kyl_compress_bound(size_t src_size);
+
+/* Compresses src[0..src_size-1] into dst, which holds dst_capacity bytes, and
+ * sets *dst_size to the bytes written.  A destination of
+ * kyl_compress_bound(src_size) bytes is always enough.
+ *
+ * threads: 0 means one per core, 1 the calling thread only; this version
+ * runs every call on the calling thread.
+ *
+ * Returns KYL_OK, KYL_DST_TOO_SMALL, KYL_NO_MEMORY or KYL_BAD_ARGUMENT.  On
+ * a failure *dst_size is 0 and dst holds nothing of use; nothing is ever
+ * written past dst[dst_capacity-1]. */
+KYL_API int kyl_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
+                         unsigned threads);
+
+/* Expands the compressed bytes src[0..src_size-1] into dst, as kyl_compress
+ * above.  Every block is checked against its CRC-32.
+ *
+ * Returns KYL_OK, KYL_DAMAGED, KYL_DST_TOO_SMALL, KYL_NO_MEMORY or
+ * KYL_BAD_ARGUMENT. */
+KYL_API int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
+                       unsigned threads);
+
+/* -------------------------------------------------------------- streams */
+
+/* A stream compresses or expands input that arrives in pieces.  It never
+ * needs to see input again, holds at most one block of input and one of
+ * output whatever the length of the whole, and gives the same bytes as the
+ * one-shot calls however the input is cut into pieces.
+ *
+ *     kyl_stream_create  once;
+ *     kyl_stream_feed    input; it takes less than offered while output
+ *                        waits, so take output and feed the rest again;
+ *     kyl_stream_take    output, until it delivers 0 bytes;
+ *     kyl_stream_finish  once the input has ended, then take until a take
+ *                        delivers 0 bytes: that is the end of the output;
+ *     kyl_stream_free.
+ *
+ * After a failure every further call on the stream returns the same status,
+ * except kyl_stream_free. */
+typedef struct kyl_stream kyl_stream;
+
+enum { KYL_STREAM_COMPRESS = 0, KYL_STREAM_EXPAND = 1 };
+
+/* Creates a stream for `direction` (KYL_STREAM_COMPRESS or KYL_STREAM_EXPAND)
+ * in *stream; `threads` as for kyl_compress.  Returns KYL_OK, KYL_NO_MEMORY
+ * or KYL_BAD_ARGUMENT; *stream is NULL on a failure. */
+KYL_API int kyl_stream_create(kyl_stream** stream, int direction, unsigned threads);
+
+/* Takes up to src_size bytes of src as input and sets *consumed to how many
+ * it took.  Compression may compress a full block here.  Returns KYL_OK,
+ * KYL_NO_MEMORY or KYL_BAD_ARGUMENT (input after kyl_stream_finish). */
+KYL_API int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size, size_t* consumed);
+
+/* Ends the input; what is left of it is compressed at once.  Returns KYL_OK
+ * or KYL_NO_MEMORY. */
+KYL_API int kyl_stream_finish(kyl_stream* stream);
+
+/* Writes up to dst_capacity bytes of output to dst and sets *taken to how
+ * many.  Expansion expands the blocks here.  Returns KYL_OK, KYL_DAMAGED,
+ * KYL_NO_MEMORY or KYL_BAD_ARGUMENT; with KYL_DAMAGED, *taken counts the
+ * bytes of the intact blocks before the damaged one. */
+KYL_API int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* taken);
+
+/* Releases the stream and all its memory; NULL is allowed. */
+KYL_API void kyl_stream_free(kyl_stream* stream);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KYL_H */

@@ -1,0 +1,222 @@
+// The C library over the block codec: one-shot calls and streams on
+// memory.  Every C++ failure stops at this file's edge and becomes a status.
+#include "kyl.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <span>
+#include <variant>
+
+#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Stream_Unit.h"
+
+struct kyl_stream {
+    explicit kyl_stream(int direction) : Controller(std::make_unique<T_KYL_MCP>()) {
+        if (direction == KYL_STREAM_COMPRESS) Stream.emplace<T_KYL_Compress_Stream>(*Controller);
+        else Stream.emplace<T_KYL_Expand_Stream>(*Controller);
+    }
+
+    std::unique_ptr<T_KYL_MCP> Controller;
+    std::variant<std::monostate, T_KYL_Compress_Stream, T_KYL_Expand_Stream> Stream;  // never the first after construction
+    bool Input_Ended = false;
+    int Failure = KYL_OK;  // the first failure, returned by every later call
+};
+
+namespace {
+
+static_assert(KYL_VERSION_NUMBER == KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINOR * 100 + KYL_VERSION_PATCH);
+
+// Runs `work` on the stream's compressor or expander.
+template <class T_Work>
+void With_Stream(kyl_stream& stream, T_Work&& work) {
+    if (auto* compressor = std::get_if<T_KYL_Compress_Stream>(&stream.Stream)) work(*compressor);
+    else work(std::get<T_KYL_Expand_Stream>(stream.Stream));
+}
+
+// Runs `work` and turns what it throws into a status.
+template <class T_Work>
+int Guarded(T_Work&& work) noexcept {
+    try {
+        return work();
+    } catch (const T_KYL_Damaged_Block&) {
+        return KYL_DAMAGED;
+    } catch (const std::bad_alloc&) {
+        return KYL_NO_MEMORY;
+    } catch (...) {
+        return KYL_INTERNAL_ERROR;
+    }
+}
+
+// The same for a stream: a failure sticks to it.
+template <class T_Work>
+int Guarded(kyl_stream& stream, T_Work&& work) noexcept {
+    if (stream.Failure != KYL_OK) return stream.Failure;
+    const int status = Guarded(work);
+    if (status != KYL_OK && status != KYL_BAD_ARGUMENT) stream.Failure = status;
+    return status;
+}
+
+// The most payload bytes the block coder can write for a block of `length`
+// bytes.  A coded symbol narrows the coder's range by at most a factor of
+// 2^16 * 128/127 (model totals stay below 2^16, every frequency is at least
+// 1, and the range is above 2^23 when a symbol is coded), so it costs at most
+// 16.02 bits; each section adds two bytes to the bits it loses.  A block of N
+// bytes gives at most N + 1 ranks and the end symbol (three steps each), at
+// most (N + 1) / 3 mantissa steps (one per three bytes of runs at most) and
+// 219 count steps: at most 6.68 N + 460 bytes.
+constexpr std::size_t Payload_Bound(std::size_t length) { return 7 * length + 512; }
+
+// The longest record of a block of `length` bytes: coded, or stored when the
+// payload would pass Read_Ahead.
+constexpr std::size_t Record_Bound(std::size_t length) {
+    return std::max(6 + length, 12 + std::min(Payload_Bound(length), std::size_t(Read_Ahead)));
+}
+
+// Copies `bytes` to dst[written..]; false when they do not fit `capacity`.
+bool Append(std::span<const std::uint8_t> bytes, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+    if (bytes.size() > capacity - written) return false;
+    if (!bytes.empty()) std::memcpy(dst + written, bytes.data(), bytes.size());
+    written += bytes.size();
+    return true;
+}
+
+int Compress_All(std::span<const std::uint8_t> input, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+    if (input.empty()) return KYL_OK;
+    T_KYL_MCP controller;
+    for (std::size_t at = 0; at < input.size(); at += std::size_t(Block_Size)) {
+        const T_KYL_Record record =
+            controller.Compress_Block(input.subspan(at, std::min(input.size() - at, std::size_t(Block_Size))));
+        if (!Append(record.Header, dst, capacity, written) || !Append(record.Payload, dst, capacity, written))
+            return KYL_DST_TOO_SMALL;
+    }
+    return KYL_OK;
+}
+
+int Expand_All(std::span<const std::uint8_t> input, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+    if (input.empty()) return KYL_OK;
+    T_KYL_MCP controller;
+    while (!input.empty()) {
+        // The input ends here, so every record is whole or reported damaged.
+        const T_KYL_Expanded_Record record = controller.Expand_Record(input, true);
+        assert(record.Consumed > 0);
+        if (!Append(record.Block, dst, capacity, written)) return KYL_DST_TOO_SMALL;
+        input = input.subspan(record.Consumed);
+    }
+    return KYL_OK;
+}
+
+using T_One_Shot = int (*)(std::span<const std::uint8_t>, std::uint8_t*, std::size_t, std::size_t&);
+
+int Run_One_Shot(T_One_Shot work, const void* src, std::size_t src_size, void* dst, std::size_t dst_capacity,
+                 std::size_t* dst_size) {
+    if (dst_size == nullptr) return KYL_BAD_ARGUMENT;
+    *dst_size = 0;
+    if ((src == nullptr && src_size > 0) || (dst == nullptr && dst_capacity > 0)) return KYL_BAD_ARGUMENT;
+    std::size_t written = 0;
+    const int status = Guarded([&] {
+        return work({static_cast<const std::uint8_t*>(src), src_size}, static_cast<std::uint8_t*>(dst),
+                    dst_capacity, written);
+    });
+    if (status == KYL_OK) *dst_size = written;
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* kyl_status_text(int status) {
+    switch (status) {
+        case KYL_OK: return "success";
+        case KYL_DAMAGED: return "the compressed data is damaged";
+        case KYL_DST_TOO_SMALL: return "the destination is too small";
+        case KYL_NO_MEMORY: return "out of memory";
+        case KYL_BAD_ARGUMENT: return "bad argument";
+        case KYL_INTERNAL_ERROR: return "internal error";
+        default: return "unknown status";
+    }
+}
+
+unsigned kyl_version_number(void) { return KYL_VERSION_NUMBER; }
+const char* kyl_version_string(void) { return KYL_VERSION_STRING; }
+
+size_t kyl_compress_bound(size_t src_size) {
+    const std::size_t full_blocks = src_size / std::size_t(Block_Size);
+    const std::size_t rest = src_size % std::size_t(Block_Size);
+    const std::size_t per_block = Record_Bound(std::size_t(Block_Size));
+    if (full_blocks > (std::numeric_limits<std::size_t>::max() - Record_Bound(rest)) / per_block) return 0;
+    return full_blocks * per_block + (rest > 0 ? Record_Bound(rest) : 0);
+}
+
+int kyl_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
+                 unsigned /*threads*/) {
+    return Run_One_Shot(Compress_All, src, src_size, dst, dst_capacity, dst_size);
+}
+
+int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
+               unsigned /*threads*/) {
+    return Run_One_Shot(Expand_All, src, src_size, dst, dst_capacity, dst_size);
+}
+
+int kyl_stream_create(kyl_stream** stream, int direction, unsigned /*threads*/) {
+    if (stream == nullptr) return KYL_BAD_ARGUMENT;
+    *stream = nullptr;
+    if (direction != KYL_STREAM_COMPRESS && direction != KYL_STREAM_EXPAND) return KYL_BAD_ARGUMENT;
+    return Guarded([&] {
+        *stream = std::make_unique<kyl_stream>(direction).release();
+        return KYL_OK;
+    });
+}
+
+int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size, size_t* consumed) {
+    if (stream == nullptr || consumed == nullptr) return KYL_BAD_ARGUMENT;
+    *consumed = 0;
+    if (src == nullptr && src_size > 0) return KYL_BAD_ARGUMENT;
+    return Guarded(*stream, [&] {
+        if (stream->Input_Ended) return src_size > 0 ? KYL_BAD_ARGUMENT : KYL_OK;
+        const std::span<const std::uint8_t> input(static_cast<const std::uint8_t*>(src), src_size);
+        With_Stream(*stream, [&](auto& piece_stream) { *consumed = piece_stream.Feed(input); });
+        return KYL_OK;
+    });
+}
+
+int kyl_stream_finish(kyl_stream* stream) {
+    if (stream == nullptr) return KYL_BAD_ARGUMENT;
+    return Guarded(*stream, [&] {
+        stream->Input_Ended = true;
+        With_Stream(*stream, [](auto& piece_stream) { piece_stream.Finish_Input(); });
+        return KYL_OK;
+    });
+}
+
+int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* taken) {
+    if (stream == nullptr || taken == nullptr) return KYL_BAD_ARGUMENT;
+    *taken = 0;
+    if (dst == nullptr && dst_capacity > 0) return KYL_BAD_ARGUMENT;
+    auto* out = static_cast<std::uint8_t*>(dst);
+    std::size_t copied = 0;
+    const int status = Guarded(*stream, [&] {
+        With_Stream(*stream, [&](auto& piece_stream) {
+            while (copied < dst_capacity) {
+                const std::span<const std::uint8_t> piece = piece_stream.Output();
+                if (piece.empty()) break;
+                const std::size_t count = std::min(piece.size(), dst_capacity - copied);
+                std::memcpy(out + copied, piece.data(), count);
+                piece_stream.Take_Output(count);
+                copied += count;
+            }
+        });
+        return KYL_OK;
+    });
+    *taken = copied;
+    return status;
+}
+
+void kyl_stream_free(kyl_stream* stream) { std::unique_ptr<kyl_stream> owned(stream); }
+
+}  // extern "C"

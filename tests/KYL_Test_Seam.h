@@ -1,0 +1,34 @@
+// The tests' way to the controls that production classes keep private:
+// every such class names T_KYL_Test_Seam its friend, and only the tests and
+// the benchmarks define it.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/KYL_MCP_Unit.h"
+#include "entropy/KYL_Coder_Unit.h"
+#include "transforms/KYL_BWT_Unit.h"
+
+struct T_KYL_Test_Seam {
+    // T_KYL_BWT: the sort mode to force, the whole-block sort to force, the
+    // one-chain walk to use, and what the last Encode did.
+    static T_KYL_BWT::T_Sort_Mode& Forced_Mode(T_KYL_BWT& bwt) { return bwt.Forced_Mode; }
+    static bool& Force_Whole_Block_Sort(T_KYL_BWT& bwt) { return bwt.Force_Whole_Block_Sort; }
+    static bool& Use_Single_Walk(T_KYL_BWT& bwt) { return bwt.Use_Single_Walk; }
+    static T_KYL_BWT::T_Sort_Mode Used_Mode(const T_KYL_BWT& bwt) { return bwt.Used_Mode; }
+    static bool Used_Whole_Block_Sort(const T_KYL_BWT& bwt) { return bwt.Used_Whole_Block_Sort; }
+
+    // T_KYL_Coder: the payload capacity, and the steps of its symbol loops.
+    static std::int32_t& Payload_Capacity(T_KYL_Coder& coder) { return coder.Payload_Capacity; }
+    static void Put_Value(T_KYL_Range_Coder::T_Encoder& encoder, const T_KYL_Symbol_Model& model, std::int32_t value) {
+        T_KYL_Coder::Put_Value(encoder, model, value);
+    }
+    static std::int32_t Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
+        return T_KYL_Coder::Get_Value(decoder, model);
+    }
+
+    // T_KYL_MCP: its record, its coder, and failures for the files it opens.
+    static T_Block_Data& Block_Data(T_KYL_MCP& controller) { return controller.Block_Data; }
+    static T_KYL_Coder& Coder(T_KYL_MCP& controller) { return *controller.Coder; }
+    static void Install_Faults(T_KYL_MCP& controller, T_KYL_Fault_Plan* faults) { controller.Faults = faults; }
+};

@@ -1,0 +1,186 @@
+// The C library: one-shot calls against the program's own files, streams in
+// pieces of any size, contexts on several threads, and exact destinations.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "KYL_Test_Support.h"
+#include "codec/KYL_Block_Unit.h"
+#include "kyl.h"
+
+namespace {
+
+using namespace kyl_test;
+using T_Bytes = std::vector<std::uint8_t>;
+
+T_Bytes Compress(const T_Bytes& original) {
+    T_Bytes compressed(kyl_compress_bound(original.size()));
+    std::size_t size = 0;
+    EXPECT_EQ(kyl_compress(original.data(), original.size(), compressed.data(), compressed.size(), &size, 1), KYL_OK);
+    compressed.resize(size);
+    return compressed;
+}
+
+T_Bytes Expand(const T_Bytes& compressed, std::size_t capacity) {
+    T_Bytes expanded(capacity);
+    std::size_t size = 0;
+    EXPECT_EQ(kyl_expand(compressed.data(), compressed.size(), expanded.data(), expanded.size(), &size, 0), KYL_OK);
+    expanded.resize(size);
+    return expanded;
+}
+
+// Runs `input` through a stream of `direction`, fed and taken in pieces of
+// random sizes up to `largest` bytes.
+T_Bytes Through_Stream(int direction, const T_Bytes& input, std::size_t largest, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    kyl_stream* stream = nullptr;
+    EXPECT_EQ(kyl_stream_create(&stream, direction, 1), KYL_OK);
+    T_Bytes output;
+    std::vector<std::uint8_t> piece(largest);
+    auto take_all = [&] {
+        for (std::size_t taken = 1; taken > 0;) {
+            const std::size_t capacity = 1 + random() % largest;
+            ASSERT_EQ(kyl_stream_take(stream, piece.data(), capacity, &taken), KYL_OK);
+            output.insert(output.end(), piece.begin(), piece.begin() + long(taken));
+        }
+    };
+    for (std::size_t at = 0; at < input.size();) {
+        std::size_t consumed = 0;
+        const std::size_t offered = std::min(input.size() - at, 1 + random() % largest);
+        EXPECT_EQ(kyl_stream_feed(stream, input.data() + at, offered, &consumed), KYL_OK);
+        at += consumed;
+        take_all();
+    }
+    EXPECT_EQ(kyl_stream_finish(stream), KYL_OK);
+    take_all();
+    kyl_stream_free(stream);
+    return output;
+}
+
+// Two blocks of text and what `kyl -c` makes of them.
+class Library : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Original = Text_Like_Bytes(std::size_t(Block_Size) + 70000, 17);
+        T_Temp_Dir dir;
+        Write_File(dir / "text.txt", Original);
+        ASSERT_EQ(Run_KYL(dir.Path(), {"-c", "text.txt"}).Exit_Status, 0);
+        Program_Output = Read_File(dir / "text.kyl");
+    }
+    static inline T_Bytes Original;
+    static inline T_Bytes Program_Output;
+};
+
+TEST_F(Library, One_Shot_Calls_Write_What_The_Program_Writes_And_Read_It_Back) {
+    EXPECT_EQ(Compress(Original), Program_Output);
+    EXPECT_EQ(Expand(Program_Output, Original.size()), Original);
+    EXPECT_LE(Program_Output.size(), kyl_compress_bound(Original.size()));
+}
+
+TEST_F(Library, Streams_In_Pieces_Of_Any_Size_Give_The_One_Shot_Bytes) {
+    EXPECT_EQ(Through_Stream(KYL_STREAM_COMPRESS, Original, 70000, 1), Program_Output);
+    EXPECT_EQ(Through_Stream(KYL_STREAM_EXPAND, Program_Output, 3000, 2), Original);
+    const T_Bytes small = Text_Like_Bytes(5000, 3);
+    EXPECT_EQ(Through_Stream(KYL_STREAM_COMPRESS, small, 7, 4), Compress(small));
+    EXPECT_EQ(Through_Stream(KYL_STREAM_EXPAND, Compress(small), 5, 5), small);
+    EXPECT_TRUE(Through_Stream(KYL_STREAM_COMPRESS, {}, 5, 6).empty());
+}
+
+// Each thread has its own stream; together they give what each gives alone.
+TEST(Library_Threads, Contexts_On_Two_Threads_Give_The_Bytes_Of_One_After_The_Other) {
+    const T_Bytes inputs[2] = {Text_Like_Bytes(900000, 21), Random_Bytes(300000, 22)};
+    const T_Bytes alone[2] = {Compress(inputs[0]), Compress(inputs[1])};
+    T_Bytes together[2];
+    std::thread second([&] { together[1] = Through_Stream(KYL_STREAM_COMPRESS, inputs[1], 50000, 23); });
+    together[0] = Through_Stream(KYL_STREAM_COMPRESS, inputs[0], 50000, 24);
+    second.join();
+    EXPECT_EQ(together[0], alone[0]);
+    EXPECT_EQ(together[1], alone[1]);
+}
+
+// One byte short of the output is too small, in both directions, and not a
+// byte is written past the destination.
+TEST(Library_Destinations, Exact_Size_Fits_And_One_Byte_Less_Does_Not) {
+    const T_Bytes original = Text_Like_Bytes(40000, 31);
+    const T_Bytes compressed = Compress(original);
+    using T_Call = int (*)(const void*, size_t, void*, size_t, size_t*, unsigned);
+    auto check = [](T_Call call, const T_Bytes& input, const T_Bytes& output) {
+        T_Bytes buffer(output.size() + 16, 0xA5);
+        std::size_t size = 1;
+        EXPECT_EQ(call(input.data(), input.size(), buffer.data(), output.size() - 1, &size, 1), KYL_DST_TOO_SMALL);
+        EXPECT_EQ(size, 0u);
+        EXPECT_TRUE(std::all_of(buffer.begin() + long(output.size()) - 1, buffer.end(), [](auto b) { return b == 0xA5; }));
+        ASSERT_EQ(call(input.data(), input.size(), buffer.data(), output.size(), &size, 1), KYL_OK);
+        EXPECT_TRUE(std::equal(output.begin(), output.end(), buffer.begin()));
+        EXPECT_TRUE(std::all_of(buffer.begin() + long(output.size()), buffer.end(), [](auto b) { return b == 0xA5; }));
+    };
+    check(kyl_compress, original, compressed);
+    check(kyl_expand, compressed, original);
+}
+
+TEST(Library_Edges, Bounds_Statuses_Versions_And_Bad_Arguments) {
+    EXPECT_EQ(kyl_compress_bound(0), 0u);
+    EXPECT_EQ(kyl_compress_bound(std::numeric_limits<std::size_t>::max()), 0u);
+    const T_Bytes noise = Random_Bytes(100000, 41);
+    EXPECT_LE(Compress(noise).size(), kyl_compress_bound(noise.size()));
+    EXPECT_EQ(Compress({}).size(), 0u);
+
+    EXPECT_STRNE(kyl_status_text(KYL_DAMAGED), kyl_status_text(KYL_DST_TOO_SMALL));
+    EXPECT_STREQ(kyl_status_text(99), "unknown status");
+    EXPECT_EQ(kyl_version_number(), unsigned(KYL_VERSION_NUMBER));
+    EXPECT_STREQ(kyl_version_string(), KYL_VERSION_STRING);
+
+    std::size_t size = 0;
+    std::uint8_t byte = 0;
+    EXPECT_EQ(kyl_compress(nullptr, 1, &byte, 1, &size, 1), KYL_BAD_ARGUMENT);
+    EXPECT_EQ(kyl_expand(&byte, 1, &byte, 1, nullptr, 1), KYL_BAD_ARGUMENT);
+    kyl_stream* stream = nullptr;
+    EXPECT_EQ(kyl_stream_create(&stream, 7, 1), KYL_BAD_ARGUMENT);
+    EXPECT_EQ(stream, nullptr);
+    ASSERT_EQ(kyl_stream_create(&stream, KYL_STREAM_EXPAND, 1), KYL_OK);
+    ASSERT_EQ(kyl_stream_finish(stream), KYL_OK);
+    EXPECT_EQ(kyl_stream_feed(stream, &byte, 1, &size), KYL_BAD_ARGUMENT);
+    kyl_stream_free(stream);
+}
+
+// A damaged stream keeps the blocks before the damage and says so from then on.
+TEST(Library_Damage, A_Stream_Reports_Damage_After_The_Intact_Blocks) {
+    const T_Bytes original = Text_Like_Bytes(1000, 51);
+    T_Bytes compressed = Compress(original);
+    const std::size_t second_record = compressed.size();
+    compressed.insert(compressed.end(), compressed.begin(), compressed.end());
+    compressed[second_record + 2] ^= 0x10;  // its CRC-32
+    kyl_stream* stream = nullptr;
+    ASSERT_EQ(kyl_stream_create(&stream, KYL_STREAM_EXPAND, 1), KYL_OK);
+    std::size_t consumed = 0;
+    ASSERT_EQ(kyl_stream_feed(stream, compressed.data(), compressed.size(), &consumed), KYL_OK);
+    ASSERT_EQ(consumed, compressed.size());
+    ASSERT_EQ(kyl_stream_finish(stream), KYL_OK);
+    T_Bytes out(4 * original.size());
+    std::size_t taken = 0;
+    EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), KYL_DAMAGED);
+    EXPECT_EQ(taken, original.size());
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), out.begin()));
+    EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), KYL_DAMAGED);
+    EXPECT_EQ(taken, 0u);
+    kyl_stream_free(stream);
+}
+
+// 300,000 records of one byte each, as a concatenation of tiny compressed
+// files gives; bench/many_blocks.sh times it.
+TEST(Library_Many_Blocks, A_File_Of_300000_Tiny_Blocks_Expands_To_All_Of_Them) {
+    const T_Bytes record = Compress({'a'});
+    ASSERT_EQ(record.size(), 22u);
+    T_Bytes file;
+    file.reserve(record.size() * 300000);
+    for (int i = 0; i < 300000; ++i) file.insert(file.end(), record.begin(), record.end());
+    T_Temp_Dir dir;
+    Write_File(dir / "tiny.kyl", file);
+    ASSERT_EQ(Run_KYL(dir.Path(), {"-e", "tiny.kyl"}).Exit_Status, 0);
+    EXPECT_EQ(Read_File(dir / "tiny.exp"), T_Bytes(300000, 'a'));
+}
+
+}  // namespace
