@@ -145,7 +145,6 @@ inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
 class T_KYL_Context_Model final : public T_KYL_Model {
 public:
     static constexpr std::int32_t Row_Count = 1024;
-    static constexpr std::size_t Table_Block_Size = 2'132'000;
 
     // Allocates the table block; Reset must run before the first use.
     // Requires symbol_count < 2^context_bits and context_bits * context_order <= 10.
@@ -165,7 +164,16 @@ public:
     std::int32_t Long_Mask() const { return Mask_2; }
 
 private:
-    using T_Row = std::uint16_t[Table_Entries];
+    // A context row: the frequencies of positions 0..n, then their
+    // cumulative sums, each part Row_Part entries long.  Sized to the model,
+    // a row of a small model fits one cache line, and a section touches
+    // only the rows of the contexts it meets.
+    std::uint16_t* Row_Freq(std::uint16_t* rows, std::int32_t context) const {
+        return rows + std::size_t(context) * 2 * std::size_t(Row_Part);
+    }
+    std::uint16_t* Row_Cum(std::uint16_t* rows, std::int32_t context) const {
+        return Row_Freq(rows, context) + Row_Part;
+    }
 
     void Reset_Row(std::uint16_t* freq, std::uint16_t* cum, std::int32_t increment);
     // Gives the rows of the current contexts their start values if this
@@ -191,13 +199,14 @@ private:
     std::int32_t Increment_0;
     std::int32_t Increment_1;  // used as 16-bit
     std::int32_t Increment_2;  // used as 16-bit
+    // Entries of each half of a context row: n + 1, rounded up to a whole
+    // number of 16-byte lanes.
+    std::int32_t Row_Part;
     std::unique_ptr<std::uint8_t[]> Table_Block;
-    std::int32_t* Freq_0;  // [0..259]
-    std::int32_t* Cum_0;   // [0..259]
-    T_Row* Freq_1;         // [0..1023][0..259]
-    T_Row* Cum_1;
-    T_Row* Freq_2;
-    T_Row* Cum_2;
+    std::int32_t* Freq_0;   // [0..n]
+    std::int32_t* Cum_0;    // [0..n]
+    std::uint16_t* Rows_1;  // Row_Count rows by short context
+    std::uint16_t* Rows_2;  // Row_Count rows by long context
 };
 
 // Codes a value 0..A-1 as a chain of small models: First_Model codes 0, 1, 2

@@ -52,7 +52,7 @@ struct T_KYL_BWT_Walk::T_Chains {
     }
 };
 
-T_KYL_BWT_Walk::T_KYL_BWT_Walk() : Pieces(Piece_Count + 1) {}
+T_KYL_BWT_Walk::T_KYL_BWT_Walk() = default;
 
 std::int64_t T_KYL_BWT_Walk::Scratch_Bytes(std::int32_t n) { return std::int64_t(Segments_For(n)) * Segment_Bytes; }
 
@@ -103,6 +103,9 @@ bool T_KYL_BWT_Walk::Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std
                                       std::uint8_t* target, std::uint8_t* scratch) {
     Scratch = scratch;
     Segments_Used = 0;
+    // Made on the first large block, so that a run of small files never
+    // touches them.
+    Pieces.resize(Piece_Count + 1);
     Next_Segment.resize(std::size_t(Segments_For(n)));
     Segment_Used.resize(std::size_t(Segments_For(n)));
 
