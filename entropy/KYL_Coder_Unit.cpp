@@ -221,7 +221,10 @@ inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Mo
     return position;
 }
 
-// The same for a model of exactly N symbols (N <= 8): the scan unrolls.
+// The same for a model of exactly N symbols (N <= 8).  Only the test for
+// position 1, the most frequent, branches; the other positions are counted
+// without a branch, so that a symbol elsewhere costs one misprediction at
+// most.
 template <std::int32_t N>
 inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Position(const T_KYL_Model& model) {
     static_assert(N <= Linear_Search_Positions);
@@ -230,7 +233,10 @@ inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Position(const T_
     const std::int32_t* const cum_freq = model.Cum_Freq.data();
     const std::uint32_t r = Range / std::uint32_t(cum_freq[0]);
     std::int32_t position = 1;
-    while (position < N && r * std::uint32_t(cum_freq[position]) > Low) ++position;
+    if (r * std::uint32_t(cum_freq[1]) > Low) {
+        position = 2;
+        for (std::int32_t p = 2; p < N; ++p) position += r * std::uint32_t(cum_freq[p]) > Low;
+    }
     Narrow(cum_freq, r, position);
     return position;
 }

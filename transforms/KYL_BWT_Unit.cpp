@@ -649,6 +649,28 @@ bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
 
 // ------------------------------------------------------------------ decode
 
+// First rows of each byte value in the sorted first column: row 0 is the
+// end-of-block mark, then the bytes in order.  The byte at the primary row
+// stands for the mark and is not counted.  Four tables take the counts in
+// turn, so that a run of one byte does not wait on its own increments.
+void T_KYL_BWT::Count_First_Rows(const std::uint8_t* source, std::int32_t n, std::int32_t* byte_start) const {
+    std::int32_t counts[4][256] = {};
+    std::int32_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        ++counts[0][source[k]];
+        ++counts[1][source[k + 1]];
+        ++counts[2][source[k + 2]];
+        ++counts[3][source[k + 3]];
+    }
+    for (; k < n; ++k) ++counts[0][source[k]];
+    --counts[0][source[Primary_Index]];
+    std::int32_t first_row = 1;
+    for (int c = 0; c < 256; ++c) {
+        byte_start[c] = first_row;
+        first_row += counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+    }
+}
+
 void T_KYL_BWT::Decode(T_Block_Data& data) {
     if (data.Source->Len <= 0) {
         Current_Controller->Swap_Buffers(data);
@@ -665,35 +687,30 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
     data.Target->Len = n - 1;
 
     const std::uint8_t* const source = data.Source->Data;
-    std::int32_t* const byte_start = data.Index_Array;
     std::uint32_t* const vector = data.Work_Array;
-
-    // First rows of each byte value in the sorted first column: row 0 is the
-    // end-of-block mark, then the bytes in order.  The byte at the primary
-    // row stands for the mark and is not counted.
-    std::fill(byte_start, byte_start + 256, 0);
-    for (std::int32_t k = 0; k < n; ++k) ++byte_start[source[k]];
-    --byte_start[source[Primary_Index]];
-    std::int32_t first_row = 1;
-    for (int c = 0; c < 256; ++c) first_row += std::exchange(byte_start[c], first_row);
+    std::int32_t byte_start[256];
+    Count_First_Rows(source, n, byte_start);
 
     // Entry k: the row of the suffix one byte earlier (the rows above k with
     // the same byte, counted from that byte's first row) in bits 8..30, and
     // the byte of row k.  Storing the successor itself spares the walk a
-    // table read per step.
-    for (std::int32_t k = 0; k < n; ++k) {
-        if (k == Primary_Index) continue;
-        const std::uint8_t b = source[k];
-        vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
-    }
+    // table read per step.  The primary row has no entry.
+    auto fill = [&](std::int32_t from, std::int32_t to) {
+        for (std::int32_t k = from; k < to; ++k) {
+            const std::uint8_t b = source[k];
+            vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
+        }
+    };
+    fill(0, Primary_Index);
+    fill(Primary_Index + 1, n);
 
     std::uint8_t* const target = data.Target->Data;
     if (n < T_KYL_BWT_Walk::Interleave_From || Use_Single_Walk) {
         T_KYL_BWT_Walk::Walk_Single(vector, n, Primary_Index, target);
     } else {
-        // The scratch area is the part of Index_Array behind the counters.
-        auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array + 256);
-        assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= (std::int64_t(Area_Entries) - 256) * 4);
+        // The pieces of the walk go to Index_Array.
+        auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array);
+        assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= std::int64_t(Area_Entries) * 4);
         Require_Intact(Walk.Walk_Interleaved(vector, n, Primary_Index, target, scratch),
                        "the rows of the block do not form one cycle");
     }

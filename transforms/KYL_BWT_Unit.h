@@ -37,8 +37,8 @@ public:
     void Encode(T_Block_Data& data);
 
     // Restores the block from the transformed bytes in Source and the primary
-    // index taken from the end of Header.  Uses Index_Array (counters, then
-    // the walk's scratch) and Work_Array[0..n-1].  Throws T_KYL_Damaged_Block
+    // index taken from the end of Header.  Uses Index_Array (the walk's
+    // scratch) and Work_Array[0..n-1].  Throws T_KYL_Damaged_Block
     // for a primary index outside 1..n-1, a transformed block longer than
     // Max_Transformed_Length, or rows that do not form one cycle.
     void Decode(T_Block_Data& data);
@@ -89,6 +89,7 @@ private:
     std::int32_t Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low);
     std::int32_t Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high);
     void Sort_Whole_Block();
+    void Count_First_Rows(const std::uint8_t* source, std::int32_t n, std::int32_t* byte_start) const;
 
     // The comparison sort of one bucket works on a copy of its rows, each
     // with the next Key_Bytes bytes of its suffix cached beside its position
