@@ -64,13 +64,13 @@ inline void Store_Word(std::uint8_t* list, std::uint64_t word) {
     std::memcpy(list, &word, sizeof word);
 }
 
-// Moves the value v at rank r (0..7) to the front of a byte list: the first
-// eight bytes shift up by one below rank r + 1 and keep their places above,
-// in one load and one store instead of a call.
-inline void Move_Within_Head(std::uint8_t* list, std::uint32_t r, std::uint8_t v) {
-    const std::uint64_t head = Load_Word(list);
+// Moves the value v at rank r (0..7) of the word at `word_list` to its
+// front, `carried` entering below: the bytes up to rank r shift up by one
+// and the ones above keep their places, in one load and one store.
+inline void Move_Within_Word(std::uint8_t* word_list, std::uint32_t r, std::uint8_t carried) {
+    const std::uint64_t word = Load_Word(word_list);
     const std::uint64_t moved_part = ~std::uint64_t(0) >> (56 - 8 * r);  // ranks 0..r
-    Store_Word(list, (((head << 8) | v) & moved_part) | (head & ~moved_part));
+    Store_Word(word_list, (((word << 8) | carried) & moved_part) | (word & ~moved_part));
 }
 
 }  // namespace
@@ -127,7 +127,12 @@ void T_KYL_MTF::Decode(T_Block_Data& data) {
         const std::uint8_t r = source[i];
         const std::uint8_t v = list[r];
         if (r < 8) {
-            Move_Within_Head(list, r, v);
+            Move_Within_Word(list, r, v);
+        } else if (r < 16) {
+            // The first word moves up whole; its top byte enters the second.
+            const std::uint8_t top = list[7];
+            Move_Within_Word(list, 7, v);
+            Move_Within_Word(list + 8, r - 8, top);
         } else {
             std::memmove(list + 1, list, r);
             list[0] = v;
