@@ -64,13 +64,12 @@ inline void Store_Word(std::uint8_t* list, std::uint64_t word) {
     std::memcpy(list, &word, sizeof word);
 }
 
-// Moves the value v at rank r (0..7) of the word at `word_list` to its
-// front, `carried` entering below: the bytes up to rank r shift up by one
-// and the ones above keep their places, in one load and one store.
-inline void Move_Within_Word(std::uint8_t* word_list, std::uint32_t r, std::uint8_t carried) {
-    const std::uint64_t word = Load_Word(word_list);
+// A word of the list with the value at rank r (0..7) taken out and
+// `carried` entered at its front: the bytes up to rank r shift up by one and
+// the ones above keep their places.
+inline std::uint64_t Moved_Within_Word(std::uint64_t word, std::uint32_t r, std::uint8_t carried) {
     const std::uint64_t moved_part = ~std::uint64_t(0) >> (56 - 8 * r);  // ranks 0..r
-    Store_Word(word_list, (((word << 8) | carried) & moved_part) | (word & ~moved_part));
+    return (((word << 8) | carried) & moved_part) | (word & ~moved_part);
 }
 
 }  // namespace
@@ -88,29 +87,36 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
     std::uint8_t* const target = data.Target->Data;
     std::uint8_t list[256];
     std::iota(list, list + 256, 0);
+    // `head` holds ranks 0..7 as in Decode; list[8..255] the others.
+    std::uint64_t head = Load_Word(list);
     for (std::int32_t i = 0; i < length; ++i) {
         const std::uint8_t v = source[i];
         const std::uint64_t pattern = Ones * v;
-        // Invariant: the words before `at` hold no v and have moved up one
-        // byte, the top byte of the last of them waiting in `carried`.
+        std::uint64_t word = head;
         std::uint64_t carried = v;
+        // Invariant: the words before `at` hold no v and have moved up one
+        // byte, the top byte of the last of them waiting in `carried`; `word`
+        // holds ranks at..at+7.
         for (std::int32_t at = 0;; at += 8) {
-            const std::uint64_t word = Load_Word(list + at);
             const std::uint64_t match = word ^ pattern;
             // The lowest flag marks the first byte equal to v: a borrow only
             // runs upwards.
             const std::uint64_t flags = (match - Ones) & ~match & Highs;
             if (flags != 0) {
                 const std::int32_t in_word = std::countr_zero(flags) / 8;
-                const std::uint64_t moved_part = ~std::uint64_t(0) >> (56 - 8 * in_word);
-                Store_Word(list + at, (((word << 8) | carried) & moved_part) | (word & ~moved_part));
+                const std::uint64_t moved = Moved_Within_Word(word, std::uint32_t(in_word), std::uint8_t(carried));
+                if (at == 0) head = moved;
+                else Store_Word(list + at, moved);
                 target[i] = std::uint8_t(at + in_word);
                 break;
             }
-            Store_Word(list + at, (word << 8) | carried);
+            if (at == 0) head = (word << 8) | carried;
+            else Store_Word(list + at, (word << 8) | carried);
             carried = word >> 56;
+            word = Load_Word(list + at + 8);
         }
     }
+    Store_Word(list, head);
     Store_List(list);
 }
 
@@ -123,21 +129,29 @@ void T_KYL_MTF::Decode(T_Block_Data& data) {
     std::uint8_t* const target = data.Target->Data;
     std::uint8_t list[256];
     std::iota(list, list + 256, 0);
+    // Invariant: `head` holds ranks 0..7, list[8..255] the others.  The
+    // ranks that dominate after the transform then move in a register, with
+    // no store for the next symbol to wait on.
+    std::uint64_t head = Load_Word(list);
     for (std::int32_t i = 0; i < length; ++i) {
         const std::uint8_t r = source[i];
-        const std::uint8_t v = list[r];
+        std::uint8_t v;
         if (r < 8) {
-            Move_Within_Word(list, r, v);
+            v = std::uint8_t(head >> (8 * r));
+            head = Moved_Within_Word(head, r, v);
         } else if (r < 16) {
-            // The first word moves up whole; its top byte enters the second.
-            const std::uint8_t top = list[7];
-            Move_Within_Word(list, 7, v);
-            Move_Within_Word(list + 8, r - 8, top);
+            // The head moves up whole; its top byte enters the second word.
+            v = list[r];
+            Store_Word(list + 8, Moved_Within_Word(Load_Word(list + 8), r - 8, std::uint8_t(head >> 56)));
+            head = (head << 8) | v;
         } else {
-            std::memmove(list + 1, list, r);
-            list[0] = v;
+            v = list[r];
+            std::memmove(list + 9, list + 8, r - 8);
+            list[8] = std::uint8_t(head >> 56);
+            head = (head << 8) | v;
         }
         target[i] = v;
     }
+    Store_Word(list, head);
     Store_List(list);
 }
