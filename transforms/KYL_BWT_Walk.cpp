@@ -136,7 +136,6 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
 
     std::uint32_t round_row[Chain_Count];
     std::uint8_t* round_out[Chain_Count];
-    std::uint32_t seen[Chain_Count];
     while (chains.Active > 0) {
         const int active = chains.Active;
         for (int c = 0; c < active; ++c) {
@@ -150,33 +149,43 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
             }
             round_row[c] = chains.Row[c];
             round_out[c] = chains.Out[c];
-            seen[c] = 0;
         }
         // Invariant: chain c has written the bytes of its rows before
-        // Row[c] downwards from round_out[c] to Out[c]; seen[c] gathers the
-        // stop bits of the entries it read.
+        // Row[c] downwards from round_out[c]; `seen` gathers the stop bits of
+        // all entries read.
+        std::uint32_t seen = 0;
         for (std::int32_t step = 0; step < Round_Steps; ++step) {
             for (int c = 0; c < active; ++c) {
                 const std::uint32_t entry = vector[chains.Row[c]];
-                seen[c] |= entry;
-                *--chains.Out[c] = std::uint8_t(entry);
+                seen |= entry;
+                round_out[c][-1 - step] = std::uint8_t(entry);
                 chains.Row[c] = Successor(entry);
             }
         }
+        if ((seen & Stop_Bit) == 0) {
+            for (int c = 0; c < active; ++c) chains.Out[c] = round_out[c] - Round_Steps;
+            chains.Steps_Left -= std::int64_t(active) * Round_Steps;
+            if (chains.Steps_Left < 0) return false;
+            continue;
+        }
+        // Some chain met a stop: every chain walks its round again, step by
+        // step, up to its stop or the round's end.  The entries are in the
+        // cache by now.
         for (int c = 0; c < chains.Active;) {
-            if ((seen[c] & Stop_Bit) == 0) {
-                chains.Steps_Left -= Round_Steps;
+            std::uint32_t row = round_row[c];
+            std::uint8_t* out = round_out[c];
+            std::uint32_t entry = vector[row];
+            for (std::int32_t step = 0; step < Round_Steps && (entry & Stop_Bit) == 0; ++step) {
+                *--out = std::uint8_t(entry);
+                row = Successor(entry);
+                entry = vector[row];
+            }
+            chains.Steps_Left -= round_out[c] - out;
+            chains.Out[c] = out;
+            if ((entry & Stop_Bit) == 0) {
                 ++c;
                 continue;
             }
-            std::uint32_t row = round_row[c];
-            std::uint8_t* out = round_out[c];
-            for (std::uint32_t entry = vector[row]; (entry & Stop_Bit) == 0; entry = vector[row]) {
-                *--out = std::uint8_t(entry);
-                row = Successor(entry);
-                --chains.Steps_Left;
-            }
-            chains.Out[c] = out;
             Close_Segment(chains, c);
             Pieces[std::size_t(chains.Piece[c])].End_Row = std::int32_t(row);
             if (next_piece <= Piece_Count) {
@@ -188,7 +197,6 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
                 chains.Move(c, last);
                 round_row[c] = round_row[last];
                 round_out[c] = round_out[last];
-                seen[c] = seen[last];
             }
         }
         // More steps than rows: some chain circles outside the cycle of
