@@ -96,14 +96,14 @@ inline void T_KYL_Range_Coder::T_Encoder::Normalize() {
 inline void T_KYL_Range_Coder::T_Encoder::Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol) {
     const std::int32_t position = model.Symbol_To_Pos[symbol];
     Encode_Position(model, position);
-    model.Count(position);
+    model.Count<false>(position);
 }
 
 template <std::int32_t N>
 inline void T_KYL_Range_Coder::T_Encoder::Encode_Fixed_Symbol(T_KYL_Model& model, std::int32_t symbol) {
     const std::int32_t position = model.Symbol_To_Pos[symbol];
     Encode_Position(model, position);
-    model.Count_Fixed<N>(position);
+    model.Count_Fixed<N, false>(position);
 }
 
 void T_KYL_Range_Coder::Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol) {
@@ -201,7 +201,7 @@ constexpr std::int32_t Linear_Search_Positions = 8;
 inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Model& model) {
     Normalize();
     const std::int32_t* const cum_freq = model.Cum_Freq.data();
-    const std::uint32_t r = Range / std::uint32_t(cum_freq[0]);
+    const std::uint32_t r = model.Divide(Range);
     const std::int32_t n = model.Symbol_Count;
     std::int32_t position = 1;
     if (n <= Linear_Search_Positions) {
@@ -231,7 +231,7 @@ inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Position(const T_
     assert(model.Symbol_Count == N);
     Normalize();
     const std::int32_t* const cum_freq = model.Cum_Freq.data();
-    const std::uint32_t r = Range / std::uint32_t(cum_freq[0]);
+    const std::uint32_t r = model.Divide(Range);
     std::int32_t position = 1;
     if (r * std::uint32_t(cum_freq[1]) > Low) {
         position = 2;

@@ -35,6 +35,7 @@ void T_KYL_Model::Reset() {
         frequency += Increment;
     }
     Freq[0] = 0;
+    Set_Divisor(std::uint32_t(sum));
 }
 
 // Adding 1 before the shift keeps every used frequency at 1 or more; the
@@ -46,6 +47,7 @@ void T_KYL_Model::Halve() {
         Cum_Freq[q] = sum;
         sum += Freq[q];
     }
+    Set_Divisor(std::uint32_t(sum));
 }
 
 // ---------------------------------------------------- T_KYL_Context_Model
@@ -193,6 +195,7 @@ void T_KYL_Context_Model::Mix() {
         // Every blended frequency is at least 1, so no symbol becomes uncodable.
         sum += variant ? (((f1 >> 1) + f0 + f2) >> 2) + 1 : ((f1 + f0 + 2 * f2) >> 2) + 1;
     }
+    Set_Divisor(std::uint32_t(Cum_Freq[0]));
 }
 
 // ----------------------------------------------------- T_KYL_Symbol_Model

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -50,19 +51,40 @@ public:
     // that four-entry steps from any position read zeros beyond the model.
     std::array<std::int32_t, Table_Entries + 3> Cum_Freq{};
 
+    // x div Cum_Freq[0] for x <= 2^31, by a multiplication: the decoder's
+    // next step need not wait for a division, which runs as soon as the new
+    // total is known, before the symbol is.  Exact for every total from 1 to
+    // 2^23: Divide_By = ceil(2^k / total) with 2^k >= 2^31 * total, so the
+    // error stays below 1 / total.  Kept by Reset, Mix, Halve and every
+    // Count with Keep_Divisor set (the decoder's); the encoder divides.
+    std::uint32_t Divide(std::uint32_t x) const { return std::uint32_t((std::uint64_t(x) * Divide_By) >> Divide_Shift); }
+
 protected:
     // The body of the plain Update, callable without a virtual dispatch.
+    template <bool Keep_Divisor = true>
     void Count(std::int32_t position);
     // Count for a model of exactly N symbols (a multiple of 4): the same
     // steps, with the cumulative step over whole lanes.
-    template <std::int32_t N>
+    template <std::int32_t N, bool Keep_Divisor = true>
     void Count_Fixed(std::int32_t position);
+    // The divisor of a new total.  Every count adds the increment to the
+    // total, so the division depends on the total alone.
+    void Set_Divisor(std::uint32_t total) {
+        Total = total;
+        if (total == 0) return;  // a one-value model that is never coded with
+        Divide_Shift = 31 + std::bit_width(total - 1);
+        Divide_By = ((std::uint64_t(1) << Divide_Shift) + total - 1) / total;
+    }
     void Set_Identity_Order();
     std::int32_t Move_To_Run_Head(std::int32_t position);
 
     std::int32_t Increment;
     // Freq[0] is a zero sentinel that stops the walk to the head of a run.
     std::array<std::int32_t, Table_Entries> Freq{};
+    // Cum_Freq[0] and its divisor.
+    std::uint32_t Total = 0;
+    std::uint64_t Divide_By = 1;
+    int Divide_Shift = 0;
 
 private:
     void Halve();
@@ -113,7 +135,10 @@ inline void Add_To_Prefix(std::int32_t* cum, std::int32_t count, std::int32_t in
 }
 
 // The plain model's update, inline because it runs once per coded symbol.
+template <bool Keep_Divisor>
 inline void T_KYL_Model::Count(std::int32_t position) {
+    if constexpr (Keep_Divisor) Set_Divisor(Total + std::uint32_t(Increment));
+    else Total += std::uint32_t(Increment);
     const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += Increment;
     Add_To_Prefix(Cum_Freq.data(), head, Increment);
@@ -122,12 +147,14 @@ inline void T_KYL_Model::Count(std::int32_t position) {
 
 // Count for a model of exactly N symbols: the cumulative step covers all
 // of it in whole lanes, each adding only below the head.
-template <std::int32_t N>
+template <std::int32_t N, bool Keep_Divisor>
 inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
     static_assert(N % 4 == 0 && N < Table_Entries, "whole lanes within the tables");
     assert(Symbol_Count == N && position >= 1 && position <= N);
-    const std::int32_t head = Move_To_Run_Head(position);
     const std::int32_t increment = Increment;
+    if constexpr (Keep_Divisor) Set_Divisor(Total + std::uint32_t(increment));
+    else Total += std::uint32_t(increment);
+    const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += increment;
     const T_Four_Lanes add = {increment, increment, increment, increment};
     const T_Four_Lanes lane = {0, 1, 2, 3};
