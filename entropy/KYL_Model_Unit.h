@@ -141,7 +141,18 @@ inline void T_KYL_Model::Count(std::int32_t position) {
     else Total += std::uint32_t(Increment);
     const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += Increment;
-    Add_To_Prefix(Cum_Freq.data(), head, Increment);
+    if constexpr (Keep_Divisor) {
+        // The decoder's next step waits on every misprediction, so its
+        // update takes masked lanes over the whole model: the same number of
+        // steps for every symbol of a model, the loop's end always predicted.
+        const std::int32_t increment = Increment;
+        const T_Four_Lanes add = {increment, increment, increment, increment};
+        const T_Four_Lanes lane = {0, 1, 2, 3};
+        for (std::int32_t k = 0; k < Symbol_Count; k += 4)
+            Store_Four(&Cum_Freq[k], Load_Four(&Cum_Freq[k]) + (add & (lane < head - k)));
+    } else {
+        Add_To_Prefix(Cum_Freq.data(), head, Increment);
+    }
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
