@@ -49,7 +49,7 @@ constexpr std::uint64_t Small_Bucket_Average = 3000;
 // ... and fewer than this share of the sampled positions start a sorted
 // suffix that repeats an earlier window of Repeat_Window bytes.  Blocks with
 // long repeats are the ones that leave deep ranges to direct comparison.
-constexpr double Deep_Repeat_Share = 1.0 / 16;
+constexpr double Deep_Repeat_Share = 1.0 / 64;
 constexpr std::int32_t Repeat_Window = 32;
 // One position in 2^Repeat_Sample_Bits is sampled, up to half the set's
 // size, which grows with the block up to Repeat_Set_Size.
