@@ -88,6 +88,18 @@ bool T_KYL_Input_File::Is_Same_File(const std::string& name) const {
     return mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
 }
 
+std::unique_ptr<T_KYL_Input_File> T_KYL_Input_File::Standard_Input(const std::string& name) {
+    const int handle = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (handle < 0) Fail("read", name, errno);
+    return std::unique_ptr<T_KYL_Input_File>(new T_KYL_Input_File(handle, name));
+}
+
+std::int64_t T_KYL_Input_File::Size() const {
+    struct stat info {};
+    if (::fstat(Handle, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return std::int64_t(info.st_size);
+}
+
 T_KYL_File_Attributes T_KYL_Input_File::Attributes() const {
     T_KYL_File_Attributes attributes;
     struct stat info {};
@@ -300,6 +312,46 @@ T_KYL_File_Key KYL_File_Key(const std::string& name) {
 bool KYL_Is_Folder(const std::string& name) {
     struct stat info {};
     return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+T_KYL_Entry_Kind KYL_Entry_Kind(const std::string& name) {
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0) return T_KYL_Entry_Kind::Missing;
+    if (S_ISREG(info.st_mode)) return T_KYL_Entry_Kind::Regular;
+    if (S_ISDIR(info.st_mode)) return T_KYL_Entry_Kind::Folder;
+    if (S_ISLNK(info.st_mode)) return T_KYL_Entry_Kind::Link;
+    return T_KYL_Entry_Kind::Other;
+}
+
+std::vector<std::string> KYL_Folder_Entries(const std::string& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) Fail("open", folder, errno);
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void KYL_Remove_File(const std::string& name) {
+    if (::unlink(name.c_str()) != 0) Fail("remove", name, errno);
+}
+
+bool KYL_Is_Terminal(int descriptor) { return ::isatty(descriptor) == 1; }
+
+void KYL_Write_Standard_Output(const std::uint8_t* data, std::size_t count, const std::string& name) {
+    while (count > 0) {
+        const ssize_t put = ::write(STDOUT_FILENO, data, count);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            Fail("write", name, errno);
+        }
+        data += put;
+        count -= std::size_t(put);
+    }
 }
 
 // ---------------------------------------------------------- directory listing

@@ -50,6 +50,8 @@ class T_KYL_Input_File {
 public:
     // `faults`, when given, must outlive the file.
     explicit T_KYL_Input_File(const std::string& name, T_KYL_Fault_Plan* faults = nullptr);
+    // Standard input, named `name` in messages; it is never positioned.
+    static std::unique_ptr<T_KYL_Input_File> Standard_Input(const std::string& name);
     ~T_KYL_Input_File();
     T_KYL_Input_File(const T_KYL_Input_File&) = delete;
     T_KYL_Input_File& operator=(const T_KYL_Input_File&) = delete;
@@ -62,8 +64,12 @@ public:
     // another name, a link or a case-insensitive mount).
     bool Is_Same_File(const std::string& name) const;
     T_KYL_File_Attributes Attributes() const;
+    // The size of a regular file; -1 for a pipe, terminal or socket.
+    std::int64_t Size() const;
 
 private:
+    T_KYL_Input_File(int handle, const std::string& name) : File_Name(name), Handle(handle), Faults(nullptr) {}
+
     std::string File_Name;
     int Handle = -1;
     T_KYL_Fault_Plan* Faults;
@@ -129,6 +135,20 @@ T_KYL_File_Key KYL_File_Key(const std::string& name);
 
 // True when `name` is a folder.
 bool KYL_Is_Folder(const std::string& name);
+
+// What stands at a name, links not followed.
+enum class T_KYL_Entry_Kind { Missing, Regular, Folder, Link, Other };
+T_KYL_Entry_Kind KYL_Entry_Kind(const std::string& name);
+// The names in a folder ("." and ".." left out), in name order.
+std::vector<std::string> KYL_Folder_Entries(const std::string& folder);
+// Removes a file; raises a platform error naming it when that fails.
+void KYL_Remove_File(const std::string& name);
+// True when the descriptor (0, 1, 2) is a terminal.
+bool KYL_Is_Terminal(int descriptor);
+
+// Standard output for data: every write is complete or raises an error
+// (a reader that went away included) naming `name`.
+void KYL_Write_Standard_Output(const std::uint8_t* data, std::size_t count, const std::string& name);
 
 // The regular files (dot-files included, directories excluded) whose names
 // match the name part of `pattern` ('*' and '?' wildcards, each standing for

@@ -11,7 +11,8 @@ trap 'rm -rf "$scratch"' EXIT
 prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/kyl include/kyl.h lib/libkyl.so lib/libkyl.a lib/pkgconfig/kyl.pc \
+for file in bin/kyl bin/kylz bin/unkylz bin/kylzcat share/man/man1/kylz.1 \
+            share/bash-completion/completions/kylz include/kyl.h lib/libkyl.so lib/libkyl.a lib/pkgconfig/kyl.pc \
             lib/cmake/kyl/kylConfig.cmake lib/cmake/kyl/kylConfigVersion.cmake share/man/man1/kyl.1; do
     [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
@@ -41,3 +42,8 @@ check_example "$scratch/example_pc" pkg-config
 cmake -S "$top/examples" -B "$scratch/example_build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/example_build" >/dev/null
 check_example "$scratch/example_build/kyl_example" find_package
+
+# The installed kylz writes kyl's bytes too, and its links pick their modes.
+"$prefix/bin/kylz" -c "$sample" | cmp - "$scratch/program.kyl"
+"$prefix/bin/kylzcat" "$scratch/program.kyl" | cmp - "$sample"
+echo "kylz: writes what kyl -c writes; kylzcat expands it back"

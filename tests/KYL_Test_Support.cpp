@@ -80,6 +80,21 @@ T_Run_Result Run_KYL(const std::string& directory, const std::vector<std::string
     return result;
 }
 
+T_Run_Result Run_Shell(const std::string& directory, const std::string& command) {
+    const std::string programs = std::filesystem::path(KYL_BINARY).parent_path().string();
+    const std::string line = "cd '" + directory + "' && PATH='" + programs + "':\"$PATH\" LC_ALL=C; export PATH LC_ALL; " +
+                             "exec 2>&1; " + command;
+    FILE* shell = ::popen(line.c_str(), "r");
+    if (shell == nullptr) throw std::runtime_error("popen");
+    T_Run_Result result;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, shell)) > 0) result.Output.append(chunk, got);
+    const int status = ::pclose(shell);
+    result.Exit_Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
 std::vector<std::uint8_t> Random_Bytes(std::size_t count, std::uint32_t seed) {
     std::mt19937 generator(seed);
     std::vector<std::uint8_t> bytes(count);

@@ -49,6 +49,11 @@ pid_t Start_KYL(const std::string& directory, const std::vector<std::string>& ar
 // Waits for a started kyl: its exit status, or 128 + the signal that ended it.
 int Wait_KYL(pid_t child);
 
+// Runs `command` with /bin/sh in `directory`, with the folder of the built
+// programs first on PATH (so `kyl` and `kylz` name them) and the C locale;
+// returns its status and what it wrote to standard output and error.
+T_Run_Result Run_Shell(const std::string& directory, const std::string& command);
+
 // Reproducible data of the kinds a compressor meets.
 std::vector<std::uint8_t> Random_Bytes(std::size_t count, std::uint32_t seed);
 std::vector<std::uint8_t> Text_Like_Bytes(std::size_t count, std::uint32_t seed);
