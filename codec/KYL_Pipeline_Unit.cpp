@@ -70,6 +70,7 @@ void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transf
         job.Length = length;
         job.Expand = expand;
         job.Transform = transform;
+        job.Failure = nullptr;
         ++Tail;
     }
     Work_Ready.notify_one();
