@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <functional>
 
 #include "platform/KYL_Platform.h"
 
@@ -120,9 +121,13 @@ void T_KYL_Pipeline::Run(T_Job& job, T_KYL_MCP& controller) {
             // The reader framed exactly one record, so it ends with the input.
             const T_KYL_Expanded_Record expanded = controller.Expand_Record(input, true);
             assert(expanded.Consumed == job.Length);
-            // A stored block is a view into the buffer itself, hence a move.
-            std::memmove(buffer, expanded.Block.data(), expanded.Block.size());
-            job.Result = {buffer, expanded.Block.size()};
+            // A stored block is a view into the buffer itself and stays there.
+            const std::less<const std::uint8_t*> before;
+            job.Result = expanded.Block;
+            if (before(expanded.Block.data(), buffer) || !before(expanded.Block.data(), buffer + Job_Buffer_Size)) {
+                std::memcpy(buffer, expanded.Block.data(), expanded.Block.size());
+                job.Result = {buffer, expanded.Block.size()};
+            }
         } else {
             // Compress_Block copied the block into the controller's memory,
             // except for a stored record, whose payload is the block in the
