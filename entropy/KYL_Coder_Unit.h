@@ -30,11 +30,6 @@ public:
     // Flushes the section; returns the position just after its last byte,
     // which lies above the limit when the section did not fit.
     std::int32_t Finish_Encoding();
-    // After Finish_Encoding: the largest value of the 23 bits that the three
-    // bytes after the section give the decoder (the top 7 bits of the third
-    // byte counting as the lowest) with which every symbol still decodes
-    // exactly; 0x7FFFFF when any following bytes do.
-    std::int32_t Tail_Margin() const { return Last_Tail_Margin; }
 
     // Opens the section that was started at buffer[position]; bytes from
     // buffer[limit] on are never read and count as zero.
@@ -90,6 +85,14 @@ public:
     void Resume_Decoding(const T_Decoder& decoder);
 
 private:
+    friend struct T_KYL_Test_Seam;
+
+    // After Finish_Encoding: the largest value of the 23 bits that the three
+    // bytes after the section give the decoder (the top 7 bits of the third
+    // byte counting as the lowest) with which every symbol still decodes
+    // exactly; 0x7FFFFF when any following bytes do.  Tests measure with it
+    // how often a section's tail matters.
+    std::int32_t Tail_Margin() const { return Last_Tail_Margin; }
 
     const std::uint8_t* Read_Buffer = nullptr;
     std::uint8_t* Write_Buffer = nullptr;
