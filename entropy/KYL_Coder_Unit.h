@@ -7,6 +7,7 @@
 #include "entropy/KYL_Model_Unit.h"
 
 struct T_Block_Data;
+struct T_Block_Tables;
 
 // Byte-oriented range coder with a 31-bit window.  A carry is held back in
 // Cache together with a count of 0xFF bytes behind it (Pending), so no byte
@@ -183,6 +184,8 @@ private:
     // span: a damaged payload is cut short here instead of decoding millions
     // of symbols out of the zeros behind it.
     void Require_Within_Payload() const;
+    // Throws when the class counts ask for more runs than a block can hold.
+    static void Require_Runs_Fit_A_Block(const T_Block_Tables& tables);
     // While decoding: the highest read position a section of the payload
     // can reach (its stored length plus the three bytes read past its end).
     std::int32_t Read_Bound = 0;
