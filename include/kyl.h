@@ -12,10 +12,12 @@
  * stream it is given.  Different threads may use the library at once, each
  * with its own streams.
  *
- * Memory: each one-shot call and each stream holds a work area of about
- * 110 MB of address space for every thread it runs, of which it touches what
- * its blocks need (about 55 MB for a full block), and on several threads
- * about 6 MB more for each block in flight (at most two per thread).
+ * Memory: each one-shot call and each stream reserves about 110 MB of address
+ * space for every thread it runs and touches what its blocks need: about
+ * 47 MB for full blocks, about 11 MB for inputs of a few kilobytes.  A stream
+ * touches up to 5 MB more for the input it gathers when compressing, 11 MB
+ * when expanding; on several threads, up to 6 MB more for each block in
+ * flight (at most two per thread).
  *
  * Threads: a `threads` argument of 0 means one per online core, 1 the
  * calling thread only, N up to N threads (at most 1024).  Blocks are

@@ -32,8 +32,8 @@ cmake --build "$top/build-tsan" -j"$jobs" --target kyl_tests
 ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -R "Parallel|Threads"
 
 if [ -f "$top/fuzz/CMakeLists.txt" ]; then
-    echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-60} s per target"
+    echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-30} s per target"
     kyl_require_packages clang libclang-rt-dev
-    "$top/fuzz/run.sh" "${KYL_FUZZ_SECONDS:-60}"
+    "$top/fuzz/run.sh" "${KYL_FUZZ_SECONDS:-30}"
 fi
 echo "All tests passed."
