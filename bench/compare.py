@@ -2,7 +2,7 @@
 """Compare kyl with bzip2 -9, xz -6, zstd -19 and the parallel bzip2 tools on whole files.
 
     compare.py [--runs N] [--kyl PATH] [--tools kyl,bzip2,xz,zstd]
-               [--threads 1[,2...]] [--checksums FILE] FILE...
+               [--threads 1[,2...]] [--checksums FILE] [--silesia [DIR]] FILE...
 
 Every file is copied into a scratch folder in /tmp, so that reads come from
 the page cache, then compressed and expanded N times by every tool, output
@@ -19,6 +19,10 @@ once. kyl must write the same bytes on every thread count. With several
 counts a second table gives kyl's speed on N threads against one thread and
 against pbzip2 on N threads.
 
+--silesia adds the nine Silesia files of the shared corpus, unpacked to DIR
+(default /tmp/kyl-silesia) by make_testset.py when they are not there yet:
+the set that speed is judged on.
+
 --checksums FILE records the SHA-256 of kyl's compressed output of every
 file in FILE, or, when FILE exists, checks them against it: a changed output
 names the file and makes the exit status 3. A failed round trip or tool
@@ -34,6 +38,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from make_testset import unpack_silesia
 
 TIME = "/usr/bin/time"
 PEERS = ["bzip2", "xz", "zstd", "pbzip2", "lbzip2"]
@@ -60,6 +66,7 @@ def label(tool, threads):
     if tool == "kyl":
         return "kyl" if threads == 1 else f"kyl --threads={threads}"
     return peer(tool, threads)[0]
+SILESIA_DIR = "/tmp/kyl-silesia"
 
 
 class Failure(Exception):
@@ -240,7 +247,7 @@ def default_kyl():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("files", nargs="*", metavar="FILE")
     parser.add_argument("--runs", type=int, default=3, help="runs per file and tool (default 3)")
     parser.add_argument("--kyl", default=default_kyl(), help="the kyl program (default build/kyl)")
     parser.add_argument("--tools", default="kyl,bzip2,xz,zstd",
@@ -248,7 +255,13 @@ def main():
     parser.add_argument("--threads", default="1", help="comma-separated thread counts (default 1)")
     parser.add_argument("--checksums", metavar="FILE",
                         help="record, or check against, the SHA-256 of kyl's outputs")
+    parser.add_argument("--silesia", nargs="?", const=SILESIA_DIR, metavar="DIR",
+                        help=f"add the Silesia files, unpacked to DIR (default {SILESIA_DIR})")
     args = parser.parse_args()
+    if args.silesia:
+        args.files += unpack_silesia(args.silesia)
+    if not args.files:
+        parser.error("give FILE... or --silesia")
     tools = args.tools.split(",")
     unknown = [t for t in tools if t != "kyl" and t not in PEERS]
     if unknown or args.runs < 1:

@@ -3,6 +3,7 @@
 
     make_testset.py OUTDIR [--size-mb 50] [--seed 1] [--corpus [DIR]]
     make_testset.py --corpus-tars OUTDIR [--corpus-dir DIR]
+    make_testset.py --silesia OUTDIR [--corpus-dir DIR]
 
 The test set is one file per kind of data (English-like text, C-like source,
 structured binary records, long runs, random bytes) whose sizes add up to
@@ -13,9 +14,13 @@ random.Random seeded with an integer, and nothing depends on hashing order.
 --corpus adds chunks of the real text files of the shared corpus (taken from
 the text share); the set then also depends on those files, so it is off by
 default. --corpus-tars writes canterbury.tar and calgary.tar instead.
+--silesia unpacks the nine xz-packed Silesia files of the shared corpus and
+checks them against the corpus's SHA256SUMS.txt (a file already unpacked and
+intact is kept).
 """
 import argparse
 import hashlib
+import lzma
 import math
 import os
 import random
@@ -355,6 +360,31 @@ def make_corpus_tars(outdir, corpus_dir):
     report(made)
 
 
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.file_digest(f, "sha256").hexdigest()
+
+
+def unpack_silesia(outdir, corpus_dir=CORPUS_DIR):
+    """Unpacks the Silesia files to outdir unless they are there intact;
+    returns their paths in the order of the corpus's checksum list."""
+    folder = os.path.join(corpus_dir, "silesia")
+    with open(os.path.join(folder, "SHA256SUMS.txt")) as f:
+        expected = [line.split() for line in f if line.strip()]
+    os.makedirs(outdir, exist_ok=True)
+    paths = []
+    for digest, name in expected:
+        path = os.path.join(outdir, name)
+        if not os.path.exists(path) or sha256_of(path) != digest:
+            with lzma.open(os.path.join(folder, name + ".xz")) as packed, open(path, "wb") as out:
+                while chunk := packed.read(1 << 20):
+                    out.write(chunk)
+            if sha256_of(path) != digest:
+                sys.exit(f"{path}: SHA-256 differs from {folder}/SHA256SUMS.txt")
+        paths.append(path)
+    return paths
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("outdir", nargs="?", help="folder for the test set")
@@ -364,16 +394,21 @@ def main():
                         help=f"mix in chunks of the corpus text files (default DIR {CORPUS_DIR})")
     parser.add_argument("--corpus-tars", metavar="OUTDIR",
                         help="write canterbury.tar and calgary.tar to OUTDIR instead")
-    parser.add_argument("--corpus-dir", default=CORPUS_DIR, help="corpus folder for --corpus-tars")
+    parser.add_argument("--silesia", metavar="OUTDIR",
+                        help="unpack the nine Silesia files to OUTDIR instead")
+    parser.add_argument("--corpus-dir", default=CORPUS_DIR,
+                        help="corpus folder for --corpus-tars and --silesia")
     args = parser.parse_args()
-    if args.corpus_tars:
+    if args.silesia:
+        report(unpack_silesia(args.silesia, args.corpus_dir))
+    elif args.corpus_tars:
         make_corpus_tars(args.corpus_tars, args.corpus_dir)
     elif args.outdir:
         if args.corpus and not os.path.isdir(args.corpus):
             sys.exit(f"no corpus folder {args.corpus}")
         make_testset(args.outdir, args.size_mb, args.seed, args.corpus)
     else:
-        parser.error("give OUTDIR or --corpus-tars OUTDIR")
+        parser.error("give OUTDIR, --corpus-tars OUTDIR or --silesia OUTDIR")
 
 
 if __name__ == "__main__":

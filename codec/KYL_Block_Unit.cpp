@@ -1,5 +1,6 @@
 #include "codec/KYL_Block_Unit.h"
 
+#include <cassert>
 #include <utility>
 
 thread_local constinit T_KYL_Block_Controller* Current_Controller = nullptr;
@@ -44,6 +45,7 @@ void T_KYL_Block_Controller::Carve_Arena(std::uint8_t* arena) {
     region += area_bytes;
     Tables->Run_Array = reinterpret_cast<std::int32_t*>(region);
     region += area_bytes;
+    assert(region - arena == Random_Access_Offset);
     Block_Data.Index_Array = reinterpret_cast<std::int32_t*>(region);
     region += area_bytes;
     Block_Data.Work_Array = reinterpret_cast<std::uint32_t*>(region);

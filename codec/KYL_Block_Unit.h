@@ -23,6 +23,11 @@ inline constexpr std::int32_t Block_Buffer_Capacity =            // 5,570,576 by
 inline constexpr std::int32_t Header_Capacity = 0x50000;         // 327,680
 inline constexpr std::int32_t Area_Entries = Read_Ahead;         // entries of each 32-bit area
 inline constexpr std::int64_t Arena_Size = 106'168'384;          // 0x6540040
+// Where Index_Array starts in the arena; it and Work_Array behind it, the
+// suffix array and the inverse walk's vector, are used in full by a large
+// block and read at random.
+inline constexpr std::int64_t Random_Access_Offset =
+    2 * std::int64_t(Block_Region_Size) + Header_Capacity + Area_Entries + 2 * std::int64_t(Area_Entries) * 4;
 // The longest transformed block: a full block plus its end-of-block row.
 inline constexpr std::int32_t Max_Transformed_Length = Block_Size + 1;
 // Exponent classes 0..23 of run values.

@@ -96,14 +96,14 @@ inline void T_KYL_Range_Coder::T_Encoder::Normalize() {
 inline void T_KYL_Range_Coder::T_Encoder::Encode_Plain_Symbol(T_KYL_Model& model, std::int32_t symbol) {
     const std::int32_t position = model.Symbol_To_Pos[symbol];
     Encode_Position(model, position);
-    model.Count(position);
+    model.Count<false>(position);
 }
 
 template <std::int32_t N>
 inline void T_KYL_Range_Coder::T_Encoder::Encode_Fixed_Symbol(T_KYL_Model& model, std::int32_t symbol) {
     const std::int32_t position = model.Symbol_To_Pos[symbol];
     Encode_Position(model, position);
-    model.Count_Fixed<N>(position);
+    model.Count_Fixed<N, false>(position);
 }
 
 void T_KYL_Range_Coder::Encode_Model_Symbol(T_KYL_Model& model, std::int32_t symbol) {
@@ -171,45 +171,73 @@ inline void T_KYL_Range_Coder::T_Decoder::Normalize() {
     }
 }
 
-// Positions searched one by one before the decoder turns to halving.
+// Narrows the interval to the slice of `position`; the counterpart of the
+// encoder's step.
+inline void T_KYL_Range_Coder::T_Decoder::Narrow(const std::int32_t* cum_freq, std::uint32_t r, std::int32_t position) {
+    const std::uint32_t below = r * std::uint32_t(cum_freq[position]);
+    const std::uint32_t above = std::uint32_t(cum_freq[position - 1]);
+    Low -= below;
+    // Position 1 also takes the remainder of the division.
+    Range = position > 1 ? r * above - below : Range - below;
+}
+
+// Models up to this size are searched one position after the other.
 constexpr std::int32_t Linear_Search_Positions = 8;
 
 // Finds the position whose slice holds the code value and narrows to it.
 // The position is the first p with Cum_Freq[p] <= t, where t = Low div r
-// clamped to total - 1.  For whole numbers c <= Low div r exactly when
-// c * r <= Low, and every Cum_Freq[p] with p >= 1 lies below the total
-// (position 1 has a frequency of 1 or more), so comparing the products finds
-// the same position, also for a damaged Low of any size, without the second
-// division and the clamp.  The products stay below Range <= 2^31.  The zero
-// at Cum_Freq[n] ends the search at a valid position.
+// clamped to total - 1; Cum_Freq falls strictly with the position and every
+// Cum_Freq[p] with p >= 1 lies below the total (position 1 has a frequency
+// of 1 or more), also for a damaged Low of any size.
+//
+// Small models scan from position 1 comparing products: for whole numbers
+// c <= Low div r exactly when c * r <= Low, which spares the second division
+// (the products stay below Range <= 2^31), and the zero at Cum_Freq[n] ends
+// the scan.  Their branches are mostly predicted, and a predicted position
+// lets the next symbol's steps start before the comparisons settle.  The
+// larger models code the rarer, less predictable values: there the division
+// is paid and the position counted four entries at a time, without a branch
+// on the data.
 inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Position(const T_KYL_Model& model) {
     Normalize();
     const std::int32_t* const cum_freq = model.Cum_Freq.data();
-    const std::uint32_t total = std::uint32_t(cum_freq[0]);
-    const std::uint32_t r = Range / total;
-    // Frequent symbols stand at the first positions, so a short linear scan
-    // finds most of them; beyond it, Cum_Freq falls strictly with the
-    // position, and a binary search finds the same first position in a few
-    // steps however flat the distribution is.
-    const std::int32_t linear_end = std::min(model.Symbol_Count, Linear_Search_Positions);
+    const std::uint32_t r = model.Divide(Range);
+    const std::int32_t n = model.Symbol_Count;
     std::int32_t position = 1;
-    while (position < linear_end && r * std::uint32_t(cum_freq[position]) > Low) ++position;
-    if (r * std::uint32_t(cum_freq[position]) > Low) {
-        std::int32_t high = model.Symbol_Count;  // Cum_Freq[n] = 0: always a match
-        ++position;
-        while (position < high) {
-            const std::int32_t middle = (position + high) / 2;
-            if (r * std::uint32_t(cum_freq[middle]) <= Low) high = middle;
-            else position = middle + 1;
-        }
+    if (n <= Linear_Search_Positions) {
+        while (position < n && r * std::uint32_t(cum_freq[position]) > Low) ++position;
+    } else {
+        // The position is one plus the number of p in 1..n-1 with
+        // Cum_Freq[p] > t.  Clamped below the total (< 2^23), t fits a lane.
+        const std::int32_t t = std::int32_t(std::min(Low / r, std::uint32_t(cum_freq[0]) - 1));
+        const T_Four_Lanes threshold = {t, t, t, t};
+        T_Four_Lanes above = {0, 0, 0, 0};
+        // Each lane holds minus the count of its entries above t; the
+        // entries past n, up to three beyond the table's positions, are 0.
+        for (std::int32_t p = 1; p < n; p += 4) above += Load_Four(cum_freq + p) > threshold;
+        position -= above[0] + above[1] + above[2] + above[3];
     }
-    const std::uint32_t below = r * std::uint32_t(cum_freq[position]);
-    const std::uint32_t above = std::uint32_t(cum_freq[position - 1]);
-    Low -= below;
-    if (above < total)
-        Range = r * above - below;
-    else
-        Range -= below;
+    Narrow(cum_freq, r, position);
+    return position;
+}
+
+// The same for a model of exactly N symbols (N <= 8).  Only the test for
+// position 1, the most frequent, branches; the other positions are counted
+// without a branch, so that a symbol elsewhere costs one misprediction at
+// most.
+template <std::int32_t N>
+inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Position(const T_KYL_Model& model) {
+    static_assert(N <= Linear_Search_Positions);
+    assert(model.Symbol_Count == N);
+    Normalize();
+    const std::int32_t* const cum_freq = model.Cum_Freq.data();
+    const std::uint32_t r = model.Divide(Range);
+    std::int32_t position = 1;
+    if (r * std::uint32_t(cum_freq[1]) > Low) {
+        position = 2;
+        for (std::int32_t p = 2; p < N; ++p) position += r * std::uint32_t(cum_freq[p]) > Low;
+    }
+    Narrow(cum_freq, r, position);
     return position;
 }
 
@@ -217,6 +245,14 @@ inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Plain_Symbol(T_KYL_Mode
     const std::int32_t position = Decode_Position(model);
     const std::int32_t symbol = model.Pos_To_Symbol[position];
     model.Count(position);
+    return symbol;
+}
+
+template <std::int32_t N>
+inline std::int32_t T_KYL_Range_Coder::T_Decoder::Decode_Fixed_Symbol(T_KYL_Model& model) {
+    const std::int32_t position = Decode_Fixed_Position<N>(model);
+    const std::int32_t symbol = model.Pos_To_Symbol[position];
+    model.Count_Fixed<N>(position);
     return symbol;
 }
 
@@ -289,9 +325,9 @@ namespace {
 }
 
 inline std::int32_t Get_Steps(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model) {
-    const std::int32_t first = decoder.Decode_Plain_Symbol(*model.First_Model);
+    const std::int32_t first = decoder.Decode_Fixed_Symbol<T_KYL_Symbol_Model::First_Symbols>(*model.First_Model);
     if (first != T_KYL_Symbol_Model::Escape) return first;
-    const std::int32_t group = decoder.Decode_Plain_Symbol(*model.Group_Model);
+    const std::int32_t group = decoder.Decode_Fixed_Symbol<T_KYL_Symbol_Model::Group_Symbols>(*model.Group_Model);
     T_KYL_Model& sub_model = model.Sub_Model(group);
     const std::int32_t offset = sub_model.Symbol_Count > 1 ? decoder.Decode_Plain_Symbol(sub_model) : 0;
     return T_KYL_Symbol_Model::Join_Symbol(group, offset);

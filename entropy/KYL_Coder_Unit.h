@@ -76,9 +76,15 @@ public:
 
         std::uint8_t Read_Byte();
         void Normalize();
+        void Narrow(const std::int32_t* cum_freq, std::uint32_t r, std::int32_t position);
         std::int32_t Decode_Position(const T_KYL_Model& model);
+        template <std::int32_t N>
+        std::int32_t Decode_Fixed_Position(const T_KYL_Model& model);
         // A symbol of a model whose dynamic type is exactly T_KYL_Model.
         std::int32_t Decode_Plain_Symbol(T_KYL_Model& model);
+        // The same for a plain model of exactly N symbols.
+        template <std::int32_t N>
+        std::int32_t Decode_Fixed_Symbol(T_KYL_Model& model);
     };
     T_Encoder Take_Encoder() const { return {Write_Buffer, Write_Pos, Write_Limit, Low, Range, Cache, Pending}; }
     void Resume_Encoding(const T_Encoder& encoder);

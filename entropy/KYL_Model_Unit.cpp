@@ -36,6 +36,7 @@ void T_KYL_Model::Reset() {
         frequency += Increment;
     }
     Freq[0] = 0;
+    Set_Divisor(std::uint32_t(sum));
 }
 
 // Adding 1 before the shift keeps every used frequency at 1 or more; the
@@ -47,16 +48,17 @@ void T_KYL_Model::Halve() {
         Cum_Freq[q] = sum;
         sum += Freq[q];
     }
+    Set_Divisor(std::uint32_t(sum));
 }
 
 // ---------------------------------------------------- T_KYL_Context_Model
 
 namespace {
 
-// Byte offsets of the six tables inside the context model's table block.
-constexpr std::size_t Wide_Table_Bytes = T_KYL_Model::Table_Entries * sizeof(std::int32_t);         // 1,040
-constexpr std::size_t Row_Table_Bytes = 1024 * T_KYL_Model::Table_Entries * sizeof(std::uint16_t);  // 532,480
-static_assert(2 * Wide_Table_Bytes + 4 * Row_Table_Bytes == T_KYL_Context_Model::Table_Block_Size);
+// The context model's table block: Freq_0 and Cum_0, then the rows by
+// short context and the rows by long context.
+constexpr std::size_t Wide_Table_Bytes = T_KYL_Model::Table_Entries * sizeof(std::int32_t);  // 1,040
+constexpr std::int32_t Row_Lane = 8;  // 16-bit entries per 16 bytes
 
 }  // namespace
 
@@ -69,7 +71,9 @@ T_KYL_Context_Model::T_KYL_Context_Model(std::int32_t symbol_count, std::int32_t
       Increment_0(increment_0),
       Increment_1(increment_1),
       Increment_2(increment_2),
-      Table_Block(std::make_unique_for_overwrite<std::uint8_t[]>(Table_Block_Size)) {
+      Row_Part((symbol_count + Row_Lane) / Row_Lane * Row_Lane) {
+    const std::size_t row_table_bytes = std::size_t(Row_Count) * 2 * std::size_t(Row_Part) * sizeof(std::uint16_t);
+    Table_Block = std::make_unique_for_overwrite<std::uint8_t[]>(2 * Wide_Table_Bytes + 2 * row_table_bytes);
     Mask_1 = 1;
     for (std::int32_t i = 1; i < Context_Bits; ++i) Mask_1 = Mask_1 * 2 + 1;
     Mask_2 = Mask_1;
@@ -80,10 +84,8 @@ T_KYL_Context_Model::T_KYL_Context_Model(std::int32_t symbol_count, std::int32_t
     Freq_0 = reinterpret_cast<std::int32_t*>(table);
     Cum_0 = reinterpret_cast<std::int32_t*>(table + Wide_Table_Bytes);
     table += 2 * Wide_Table_Bytes;
-    Freq_1 = reinterpret_cast<T_Row*>(table);
-    Cum_1 = reinterpret_cast<T_Row*>(table + Row_Table_Bytes);
-    Freq_2 = reinterpret_cast<T_Row*>(table + 2 * Row_Table_Bytes);
-    Cum_2 = reinterpret_cast<T_Row*>(table + 3 * Row_Table_Bytes);
+    Rows_1 = reinterpret_cast<std::uint16_t*>(table);
+    Rows_2 = reinterpret_cast<std::uint16_t*>(table + row_table_bytes);
 }
 
 // Start frequencies and cumulative sums of one 16-bit row, both modulo 2^16.
@@ -131,11 +133,11 @@ void T_KYL_Context_Model::Reset() {
 // that no context of the section has selected yet needs no start values.
 void T_KYL_Context_Model::Select_Rows() {
     if (Row_Section_1[std::size_t(Context_1)] != Section) {
-        Reset_Row(Freq_1[Context_1], Cum_1[Context_1], Increment_1);
+        Reset_Row(Row_Freq(Rows_1, Context_1), Row_Cum(Rows_1, Context_1), Increment_1);
         Row_Section_1[std::size_t(Context_1)] = Section;
     }
     if (Row_Section_2[std::size_t(Context_2)] != Section) {
-        Reset_Row(Freq_2[Context_2], Cum_2[Context_2], Increment_2);
+        Reset_Row(Row_Freq(Rows_2, Context_2), Row_Cum(Rows_2, Context_2), Increment_2);
         Row_Section_2[std::size_t(Context_2)] = Section;
     }
 }
@@ -168,8 +170,8 @@ void T_KYL_Context_Model::Update(std::int32_t position) {
         }
     }
     // The symbol counts under the contexts in force when it was coded.
-    Count_Row(Freq_1[Context_1], Cum_1[Context_1], position, Increment_1, n);
-    Count_Row(Freq_2[Context_2], Cum_2[Context_2], position, Increment_2, n);
+    Count_Row(Row_Freq(Rows_1, Context_1), Row_Cum(Rows_1, Context_1), position, Increment_1, n);
+    Count_Row(Row_Freq(Rows_2, Context_2), Row_Cum(Rows_2, Context_2), position, Increment_2, n);
     Shift_Context(position);
     Mix();
 }
@@ -183,8 +185,8 @@ void T_KYL_Context_Model::Shift_Context(std::int32_t position) {
 
 void T_KYL_Context_Model::Mix() {
     const bool variant = Variant;
-    const std::uint16_t* short_row = Freq_1[Context_1];
-    const std::uint16_t* long_row = Freq_2[Context_2];
+    const std::uint16_t* short_row = Row_Freq(Rows_1, Context_1);
+    const std::uint16_t* long_row = Row_Freq(Rows_2, Context_2);
     std::int32_t sum = 0;
     for (std::int32_t p = Symbol_Count; p >= 0; --p) {
         Cum_Freq[p] = sum;
@@ -194,6 +196,7 @@ void T_KYL_Context_Model::Mix() {
         // Every blended frequency is at least 1, so no symbol becomes uncodable.
         sum += variant ? (((f1 >> 1) + f0 + f2) >> 2) + 1 : ((f1 + f0 + 2 * f2) >> 2) + 1;
     }
+    Set_Divisor(std::uint32_t(Cum_Freq[0]));
 }
 
 // ----------------------------------------------------- T_KYL_Symbol_Model

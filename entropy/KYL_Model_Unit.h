@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 // Adaptive order-0 model over the symbols 0..n-1 (n = Symbol_Count, 1..259).
@@ -40,21 +42,44 @@ public:
     std::array<std::int32_t, Table_Entries> Symbol_To_Pos{};  // [0..n-1] -> 1..n
     std::array<std::int32_t, Table_Entries> Pos_To_Symbol{};  // [1..n] -> 0..n-1
     // Cum_Freq[p] = sum of the frequencies of positions p+1..n; [n] = 0, [0] = total.
-    std::array<std::int32_t, Table_Entries> Cum_Freq{};
+    // The entries past n stay 0, three more than the positions included, so
+    // that four-entry steps from any position read zeros beyond the model.
+    std::array<std::int32_t, Table_Entries + 3> Cum_Freq{};
+
+    // x div Cum_Freq[0] for x <= 2^31, by a multiplication: the decoder's
+    // next step need not wait for a division, which runs as soon as the new
+    // total is known, before the symbol is.  Exact for every total from 1 to
+    // 2^23: Divide_By = ceil(2^k / total) with 2^k >= 2^31 * total, so the
+    // error stays below 1 / total.  Kept by Reset, Mix, Halve and every
+    // Count with Keep_Divisor set (the decoder's); the encoder divides.
+    std::uint32_t Divide(std::uint32_t x) const { return std::uint32_t((std::uint64_t(x) * Divide_By) >> Divide_Shift); }
 
 protected:
     // The body of the plain Update, callable without a virtual dispatch.
+    template <bool Keep_Divisor = true>
     void Count(std::int32_t position);
-    // Count for a model of exactly N symbols: the same steps, with the
-    // cumulative loop over a fixed length, which unrolls without a branch.
-    template <std::int32_t N>
+    // Count for a model of exactly N symbols (a multiple of 4): the same
+    // steps, with the cumulative step over whole lanes.
+    template <std::int32_t N, bool Keep_Divisor = true>
     void Count_Fixed(std::int32_t position);
+    // The divisor of a new total.  Every count adds the increment to the
+    // total, so the division depends on the total alone.
+    void Set_Divisor(std::uint32_t total) {
+        Total = total;
+        if (total == 0) return;  // a one-value model that is never coded with
+        Divide_Shift = 31 + std::bit_width(total - 1);
+        Divide_By = ((std::uint64_t(1) << Divide_Shift) + total - 1) / total;
+    }
     void Set_Identity_Order();
     std::int32_t Move_To_Run_Head(std::int32_t position);
 
     std::int32_t Increment;
     // Freq[0] is a zero sentinel that stops the walk to the head of a run.
     std::array<std::int32_t, Table_Entries> Freq{};
+    // Cum_Freq[0] and its divisor.
+    std::uint32_t Total = 0;
+    std::uint64_t Divide_By = 1;
+    int Divide_Shift = 0;
 
 private:
     void Halve();
@@ -79,21 +104,68 @@ inline std::int32_t T_KYL_Model::Move_To_Run_Head(std::int32_t position) {
     return head;
 }
 
+using T_Four_Lanes = std::int32_t __attribute__((vector_size(16)));
+
+inline T_Four_Lanes Load_Four(const std::int32_t* from) {
+    T_Four_Lanes x;
+    std::memcpy(&x, from, sizeof x);
+    return x;
+}
+
+inline void Store_Four(std::int32_t* to, T_Four_Lanes x) { std::memcpy(to, &x, sizeof x); }
+
+// Adds `increment` to cum[0..count-1] of a table of Table_Entries + 3,
+// four entries per step: the last step adds to the entries below `count`
+// only.
+inline void Add_To_Prefix(std::int32_t* cum, std::int32_t count, std::int32_t increment) {
+    const T_Four_Lanes add = {increment, increment, increment, increment};
+    std::int32_t k = 0;
+    for (; k + 4 <= count; k += 4) Store_Four(cum + k, Load_Four(cum + k) + add);
+    if (k + 4 <= T_KYL_Model::Table_Entries + 3) {
+        const T_Four_Lanes lane = {0, 1, 2, 3};
+        Store_Four(cum + k, Load_Four(cum + k) + (add & (lane < count - k)));
+        return;
+    }
+    for (; k < count; ++k) cum[k] += increment;
+}
+
 // The plain model's update, inline because it runs once per coded symbol.
+template <bool Keep_Divisor>
 inline void T_KYL_Model::Count(std::int32_t position) {
+    if constexpr (Keep_Divisor) Set_Divisor(Total + std::uint32_t(Increment));
+    else Total += std::uint32_t(Increment);
     const std::int32_t head = Move_To_Run_Head(position);
     Freq[head] += Increment;
-    for (std::int32_t k = 0; k < head; ++k) Cum_Freq[k] += Increment;
+    if constexpr (Keep_Divisor) {
+        // The decoder's next step waits on every misprediction, so its
+        // update takes masked lanes over the whole model: the same number of
+        // steps for every symbol of a model, the loop's end always predicted.
+        const std::int32_t increment = Increment;
+        const T_Four_Lanes add = {increment, increment, increment, increment};
+        const T_Four_Lanes lane = {0, 1, 2, 3};
+        for (std::int32_t k = 0; k < Symbol_Count; k += 4)
+            Store_Four(&Cum_Freq[k], Load_Four(&Cum_Freq[k]) + (add & (lane < head - k)));
+    } else {
+        Add_To_Prefix(Cum_Freq.data(), head, Increment);
+    }
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
-template <std::int32_t N>
+// Count for a model of exactly N symbols: the cumulative step covers all
+// of it in whole lanes, each adding only below the head.
+template <std::int32_t N, bool Keep_Divisor>
 inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
+    static_assert(N % 4 == 0 && N < Table_Entries, "whole lanes within the tables");
     assert(Symbol_Count == N && position >= 1 && position <= N);
+    const std::int32_t increment = Increment;
+    if constexpr (Keep_Divisor) Set_Divisor(Total + std::uint32_t(increment));
+    else Total += std::uint32_t(increment);
     const std::int32_t head = Move_To_Run_Head(position);
-    Freq[head] += Increment;
-    // Cum_Freq[0..head-1] take the increment; Cum_Freq[N] is 0 for good.
-    for (std::int32_t k = 0; k < N; ++k) Cum_Freq[k] += k < head ? Increment : 0;
+    Freq[head] += increment;
+    const T_Four_Lanes add = {increment, increment, increment, increment};
+    const T_Four_Lanes lane = {0, 1, 2, 3};
+    for (std::int32_t k = 0; k < N; k += 4)
+        Store_Four(&Cum_Freq[k], Load_Four(&Cum_Freq[k]) + (add & (lane < head - k)));
     if (Cum_Freq[0] >= Max_Total) Halve();
 }
 
@@ -106,7 +178,6 @@ inline void T_KYL_Model::Count_Fixed(std::int32_t position) {
 class T_KYL_Context_Model final : public T_KYL_Model {
 public:
     static constexpr std::int32_t Row_Count = 1024;
-    static constexpr std::size_t Table_Block_Size = 2'132'000;
 
     // Allocates the table block; Reset must run before the first use.
     // Requires symbol_count < 2^context_bits and context_bits * context_order <= 10.
@@ -123,7 +194,16 @@ public:
 private:
     friend struct T_KYL_Test_Seam;
 
-    using T_Row = std::uint16_t[Table_Entries];
+    // A context row: the frequencies of positions 0..n, then their
+    // cumulative sums, each part Row_Part entries long.  Sized to the model,
+    // a row of a small model fits one cache line, and a section touches
+    // only the rows of the contexts it meets.
+    std::uint16_t* Row_Freq(std::uint16_t* rows, std::int32_t context) const {
+        return rows + std::size_t(context) * 2 * std::size_t(Row_Part);
+    }
+    std::uint16_t* Row_Cum(std::uint16_t* rows, std::int32_t context) const {
+        return Row_Freq(rows, context) + Row_Part;
+    }
 
     void Reset_Row(std::uint16_t* freq, std::uint16_t* cum, std::int32_t increment);
     // Gives the rows of the current contexts their start values if this
@@ -149,13 +229,14 @@ private:
     std::int32_t Increment_0;
     std::int32_t Increment_1;  // used as 16-bit
     std::int32_t Increment_2;  // used as 16-bit
+    // Entries of each half of a context row: n + 1, rounded up to a whole
+    // number of 16-byte lanes.
+    std::int32_t Row_Part;
     std::unique_ptr<std::uint8_t[]> Table_Block;
-    std::int32_t* Freq_0;  // [0..259]
-    std::int32_t* Cum_0;   // [0..259]
-    T_Row* Freq_1;         // [0..1023][0..259]
-    T_Row* Cum_1;
-    T_Row* Freq_2;
-    T_Row* Cum_2;
+    std::int32_t* Freq_0;   // [0..n]
+    std::int32_t* Cum_0;    // [0..n]
+    std::uint16_t* Rows_1;  // Row_Count rows by short context
+    std::uint16_t* Rows_2;  // Row_Count rows by long context
 };
 
 // Codes a value 0..A-1 as a chain of small models: First_Model codes 0, 1, 2

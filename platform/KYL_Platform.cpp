@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -472,11 +473,15 @@ void T_KYL_Memory_Release::operator()(std::uint8_t* memory) const {
     if (memory != nullptr) ::munmap(memory, Size);
 }
 
-T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size) {
+T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size, std::size_t large_pages_from) {
     void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-    ::madvise(memory, size, MADV_HUGEPAGE);  // a hint; small pages work too
+    // A hint, from the first whole page on; small pages work too.
+    const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(memory) + large_pages_from + page - 1) / page * page;
+    const auto end = reinterpret_cast<std::uintptr_t>(memory) + size;
+    if (from < end) ::madvise(reinterpret_cast<void*>(from), end - from, MADV_HUGEPAGE);
 #endif
     return T_KYL_Block_Memory(static_cast<std::uint8_t*>(memory), T_KYL_Memory_Release{size});
 }

@@ -174,15 +174,19 @@ private:
 };
 
 // Block memory: one large zero-filled allocation, released by its owner.
-// Backed by large pages where the system offers them, since a block's
-// first pass touches tens of megabytes and small pages would cost a fault
-// every 4 KiB.  Throws std::bad_alloc when the memory cannot be had.
+// From byte `large_pages_from` on it is backed by large pages where the
+// system offers them: the owner puts there what a block uses in full and
+// reads at random, where small pages would cost a fault every 4 KiB and a
+// translation miss at most reads.  A large page counts whole towards the
+// resident memory as soon as one byte of it is touched, so the parts used
+// a little at a time stay on small pages.  Throws std::bad_alloc when the
+// memory cannot be had.
 struct T_KYL_Memory_Release {
     std::size_t Size = 0;
     void operator()(std::uint8_t* memory) const;
 };
 using T_KYL_Block_Memory = std::unique_ptr<std::uint8_t[], T_KYL_Memory_Release>;
-T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size);
+T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size, std::size_t large_pages_from = 0);
 
 // Starts `body` on a new thread that never receives the asynchronous signals
 // (interrupt, termination, hang-up and the like): they reach the threads that

@@ -43,6 +43,24 @@ constexpr std::int32_t Bucket_Depth = 2;
 // small blocks), the block goes to the induced sort, which is linear.
 constexpr std::int64_t Deep_Steps_Per_Suffix = 2;
 constexpr std::int64_t Deep_Steps_Floor = 1 << 16;
+// The route: the bucket sort is taken when the bucket of an average sorted
+// row holds at most this many rows ...
+constexpr std::uint64_t Small_Bucket_Average = 3000;
+// ... and fewer than this share of the sampled positions start a sorted
+// suffix that repeats an earlier window of Repeat_Window bytes.  Blocks with
+// long repeats are the ones that leave deep ranges to direct comparison.
+constexpr double Deep_Repeat_Share = 1.0 / 64;
+constexpr std::int32_t Repeat_Window = 32;
+// One position in 2^Repeat_Sample_Bits is sampled, up to half the set's
+// size, which grows with the block up to Repeat_Set_Size.
+constexpr int Repeat_Sample_Bits = 6;
+constexpr std::int32_t Repeat_Set_Size = 1 << 17;
+
+// Fewer samples say nothing: such blocks are small, or made of a few
+// four-byte patterns, which the bucket size test already sent away.
+constexpr std::int32_t Repeat_Min_Samples = 64;
+static_assert(std::int64_t(Repeat_Set_Size) * 2 <= Area_Entries, "the sample set fits in Work_Array");
+static_assert(Repeat_Window + 8 <= Zero_Tail, "windows stay inside the zeros after the block");
 
 constexpr std::int32_t Shell_Increments[] = {1,     4,      13,     40,     121,    364,     1093,
                                              3280,  9841,   29524,  88573,  265720, 797161,  2391484};
@@ -99,7 +117,9 @@ struct T_KYL_BWT::T_Sort_Tables {
     std::vector<T_Range> Stack;
 };
 
-T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique<T_Sort_Tables>()) { Sort_Tables->Stack.reserve(1024); }
+// The tables are filled by every sort that uses them, so they start
+// uninitialised, untouched by a run that never needs them.
+T_KYL_BWT::T_KYL_BWT() : Sort_Tables(std::make_unique_for_overwrite<T_Sort_Tables>()) { Sort_Tables->Stack.reserve(1024); }
 T_KYL_BWT::~T_KYL_BWT() = default;
 
 // ------------------------------------------------------------------ encode
@@ -130,7 +150,7 @@ void T_KYL_BWT::Sort_Suffixes() {
     std::memset(Input + N, 0, Zero_Tail);
     Length = N + 1;
     Used_Whole_Block_Sort = false;
-    if (Force_Whole_Block_Sort) {
+    if (Force_Whole_Block_Sort || (Forced_Mode == T_Sort_Mode::Automatic && N < Induced_Sort_Below)) {
         Used_Mode = T_Sort_Mode::Automatic;
         Sort_Whole_Block();
         return;
@@ -139,6 +159,10 @@ void T_KYL_BWT::Sort_Suffixes() {
     Count_Pairs();
     const T_Sort_Mode mode = Forced_Mode != T_Sort_Mode::Automatic ? Forced_Mode : Choose_Mode();
     Used_Mode = mode;
+    if (Forced_Mode == T_Sort_Mode::Automatic && !Bucket_Sort_Pays(mode)) {
+        Sort_Whole_Block();
+        return;
+    }
     Place_Sorted_Class(mode);
     Build_Group_Tables();
 
@@ -188,6 +212,66 @@ T_KYL_BWT::T_Sort_Mode T_KYL_BWT::Choose_Mode() const {
         if (above > 1) above_sum += above * above;
     }
     return below_sum >= above_sum ? T_Sort_Mode::Ascending : T_Sort_Mode::Descending;
+}
+
+// The induced sort takes about the same time for every block of a size; the
+// bucket sort is faster only while its comparisons stay short, that is when
+// the sorted class falls into small buckets and its suffixes seldom repeat
+// far.  Both tests are cheap next to either sort.
+bool T_KYL_BWT::Bucket_Sort_Pays(T_Sort_Mode mode) const {
+    const T_Sort_Tables& t = *Sort_Tables;
+    std::uint64_t rows = 0, square_sum = 0;
+    for (std::int32_t c = 0; c < 256; ++c) {
+        const std::int32_t first = mode == T_Sort_Mode::Ascending ? c + 1 : 0;
+        const std::int32_t last = mode == T_Sort_Mode::Ascending ? 255 : c - 1;
+        for (std::int32_t x = first; x <= last; ++x) {
+            const std::uint64_t size = std::uint64_t(t.Pair_Start[c * 256 + x + 1] - t.Pair_Start[c * 256 + x]);
+            rows += size;
+            square_sum += size * size;
+        }
+    }
+    // The average size of the bucket a sorted row is in.
+    if (square_sum > Small_Bucket_Average * rows) return false;
+    return Repeat_Share(mode) < Deep_Repeat_Share;
+}
+
+// The share of sampled positions that start a suffix of the sorted class
+// whose first Repeat_Window bytes occurred earlier in the block.  Positions
+// are sampled by their first four bytes, so every occurrence of a window is
+// sampled or none is; the windows seen go to a hash set in Work_Area.
+double T_KYL_BWT::Repeat_Share(T_Sort_Mode mode) const {
+    std::uint64_t* const set = reinterpret_cast<std::uint64_t*>(Work_Area);
+    const std::int32_t set_size =
+        std::int32_t(std::min<std::uint32_t>(std::bit_ceil(std::uint32_t(Length) >> (Repeat_Sample_Bits - 2)), Repeat_Set_Size));
+    std::fill(set, set + set_size, 0);
+    const std::int32_t last = Length - 2;  // the block's last position
+    const bool ascending = mode == T_Sort_Mode::Ascending;
+    std::int32_t samples = 0, repeats = 0;
+    for (std::int32_t i = 0; i <= last && samples < set_size / 2; ++i) {
+        std::uint32_t gram;
+        std::memcpy(&gram, Input + i, sizeof gram);
+        if ((gram * 0x9E3779B1u) >> (32 - Repeat_Sample_Bits) != 0) continue;
+        if (ascending ? Input[i] >= Input[i + 1] : Input[i] <= Input[i + 1]) continue;
+        ++samples;
+        // The window reads at most Repeat_Window - 1 bytes past the block's
+        // last position, inside its zero tail.
+        std::uint64_t hash = 0;
+        for (std::int32_t k = 0; k < Repeat_Window; k += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, Input + i + k, sizeof word);
+            hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
+            hash ^= hash >> 29;
+        }
+        hash |= 1;  // 0 marks a free slot
+        std::uint32_t slot = std::uint32_t(hash >> 40) & std::uint32_t(set_size - 1);
+        while (set[slot] != 0 && set[slot] != hash) slot = (slot + 1) & std::uint32_t(set_size - 1);
+        if (set[slot] == 0) {
+            set[slot] = hash;
+        } else {
+            ++repeats;
+        }
+    }
+    return samples < Repeat_Min_Samples ? 0.0 : double(repeats) / samples;
 }
 
 // Drops the suffixes of the class to be sorted into their buckets.  The order
@@ -339,22 +423,16 @@ std::int32_t T_KYL_BWT::Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, 
     return high;
 }
 
-// Orders the whole block by induced sorting, then emits it.  Its scratch: the
-// type bits in Index_Array behind the suffix array, the rest in Work_Array.
+// Orders the whole block by induced sorting, which also emits it.  Its
+// scratch: the type bits in Index_Array behind the suffix array, the rest in
+// Work_Array.
 void T_KYL_BWT::Sort_Whole_Block() {
     const std::int32_t N = Length - 1;
     assert(std::size_t(Length) + 1 + Induced_Sort_Type_Words(Length) <= std::size_t(Area_Entries));
     assert(Induced_Sort_Work_Words(Length) <= std::size_t(Area_Entries));
     Used_Whole_Block_Sort = true;
-    Induced_Sort_Suffixes(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length), Work_Area);
-    for (std::int32_t r = 0; r < Length; ++r) {
-        const std::int32_t p = Suffix_Array[r];
-        if (p > 0) {
-            Output[r] = Input[p - 1];
-        } else {
-            Primary_Index = r;
-        }
-    }
+    Primary_Index = Induced_Sort_Transform(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length),
+                                           Work_Area, Output);
 }
 
 // ------------------------------------------------------------ comparison
@@ -571,6 +649,28 @@ bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
 
 // ------------------------------------------------------------------ decode
 
+// First rows of each byte value in the sorted first column: row 0 is the
+// end-of-block mark, then the bytes in order.  The byte at the primary row
+// stands for the mark and is not counted.  Four tables take the counts in
+// turn, so that a run of one byte does not wait on its own increments.
+void T_KYL_BWT::Count_First_Rows(const std::uint8_t* source, std::int32_t n, std::int32_t* byte_start) const {
+    std::int32_t counts[4][256] = {};
+    std::int32_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        ++counts[0][source[k]];
+        ++counts[1][source[k + 1]];
+        ++counts[2][source[k + 2]];
+        ++counts[3][source[k + 3]];
+    }
+    for (; k < n; ++k) ++counts[0][source[k]];
+    --counts[0][source[Primary_Index]];
+    std::int32_t first_row = 1;
+    for (int c = 0; c < 256; ++c) {
+        byte_start[c] = first_row;
+        first_row += counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+    }
+}
+
 void T_KYL_BWT::Decode(T_Block_Data& data) {
     if (data.Source->Len <= 0) {
         Current_Controller->Swap_Buffers(data);
@@ -587,35 +687,30 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
     data.Target->Len = n - 1;
 
     const std::uint8_t* const source = data.Source->Data;
-    std::int32_t* const byte_start = data.Index_Array;
     std::uint32_t* const vector = data.Work_Array;
-
-    // First rows of each byte value in the sorted first column: row 0 is the
-    // end-of-block mark, then the bytes in order.  The byte at the primary
-    // row stands for the mark and is not counted.
-    std::fill(byte_start, byte_start + 256, 0);
-    for (std::int32_t k = 0; k < n; ++k) ++byte_start[source[k]];
-    --byte_start[source[Primary_Index]];
-    std::int32_t first_row = 1;
-    for (int c = 0; c < 256; ++c) first_row += std::exchange(byte_start[c], first_row);
+    std::int32_t byte_start[256];
+    Count_First_Rows(source, n, byte_start);
 
     // Entry k: the row of the suffix one byte earlier (the rows above k with
     // the same byte, counted from that byte's first row) in bits 8..30, and
     // the byte of row k.  Storing the successor itself spares the walk a
-    // table read per step.
-    for (std::int32_t k = 0; k < n; ++k) {
-        if (k == Primary_Index) continue;
-        const std::uint8_t b = source[k];
-        vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
-    }
+    // table read per step.  The primary row has no entry.
+    auto fill = [&](std::int32_t from, std::int32_t to) {
+        for (std::int32_t k = from; k < to; ++k) {
+            const std::uint8_t b = source[k];
+            vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
+        }
+    };
+    fill(0, Primary_Index);
+    fill(Primary_Index + 1, n);
 
     std::uint8_t* const target = data.Target->Data;
     if (n < T_KYL_BWT_Walk::Interleave_From || Use_Single_Walk) {
         T_KYL_BWT_Walk::Walk_Single(vector, n, Primary_Index, target);
     } else {
-        // The scratch area is the part of Index_Array behind the counters.
-        auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array + 256);
-        assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= (std::int64_t(Area_Entries) - 256) * 4);
+        // The pieces of the walk go to Index_Array.
+        auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array);
+        assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= std::int64_t(Area_Entries) * 4);
         Require_Intact(Walk.Walk_Interleaved(vector, n, Primary_Index, target, scratch),
                        "the rows of the block do not form one cycle");
     }

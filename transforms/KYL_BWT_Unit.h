@@ -29,18 +29,23 @@ public:
     // Replaces the block in Source (1..Block_Size bytes) by its transform
     // (N + 1 bytes) in Target and appends the 3-byte primary index to Header.
     // Writes a guard byte at Source.Data[-1] and 257 zeros after the block;
-    // uses Index_Array[1..N+1] as the suffix array and Work_Array as scratch
-    // for the bucket sort.  Blocks whose suffixes share long prefixes are
-    // finished by the induced sort, which also uses the rest of Index_Array.
+    // uses Index_Array[1..N+1] as the suffix array and Work_Array as scratch.
+    // Most blocks are ordered by the induced sort, which also uses the rest
+    // of Index_Array; blocks of small buckets without long repeats by the
+    // bucket sort, faster there.
     // An empty Source is handed on by a swap and leaves Header alone.
     void Encode(T_Block_Data& data);
 
     // Restores the block from the transformed bytes in Source and the primary
-    // index taken from the end of Header.  Uses Index_Array (counters, then
-    // the walk's scratch) and Work_Array[0..n-1].  Throws T_KYL_Damaged_Block
+    // index taken from the end of Header.  Uses Index_Array (the walk's
+    // scratch) and Work_Array[0..n-1].  Throws T_KYL_Damaged_Block
     // for a primary index outside 1..n-1, a transformed block longer than
     // Max_Transformed_Length, or rows that do not form one cycle.
     void Decode(T_Block_Data& data);
+
+    // Blocks below this size go to the induced sort at once: it takes less
+    // than clearing the bucket sort's tables of 65,536 pairs.
+    static constexpr std::int32_t Induced_Sort_Below = 1 << 16;
 
     // Working copies set at every Encode; nothing is carried between blocks.
     std::uint8_t* Input = nullptr;         // the block; Input[-1] and Input[N..N+256] writable
@@ -53,6 +58,8 @@ private:
     friend struct T_KYL_Test_Seam;
 
     // Controls for tests and benchmarks; the defaults are what the codec uses.
+    // A forced mode also forces the bucket sort (which still hands blocks
+    // whose comparisons run too deep to the induced sort).
     T_Sort_Mode Forced_Mode = T_Sort_Mode::Automatic;
     // Skips the bucket sort and orders the block by the induced sort alone.
     bool Force_Whole_Block_Sort = false;
@@ -70,6 +77,9 @@ private:
     // Sort_Suffixes steps.
     void Count_Pairs();
     T_Sort_Mode Choose_Mode() const;
+    // Whether the bucket sort will beat the induced sort on this block.
+    bool Bucket_Sort_Pays(T_Sort_Mode mode) const;
+    double Repeat_Share(T_Sort_Mode mode) const;
     void Place_Sorted_Class(T_Sort_Mode mode);
     void Build_Group_Tables();
     bool Sort_Ascending();
@@ -79,6 +89,7 @@ private:
     std::int32_t Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low);
     std::int32_t Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high);
     void Sort_Whole_Block();
+    void Count_First_Rows(const std::uint8_t* source, std::int32_t n, std::int32_t* byte_start) const;
 
     // The comparison sort of one bucket works on a copy of its rows, each
     // with the next Key_Bytes bytes of its suffix cached beside its position

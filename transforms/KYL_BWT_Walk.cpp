@@ -1,28 +1,58 @@
 #include "transforms/KYL_BWT_Walk.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 // Chains in flight at once: enough independent reads to keep the memory
-// system busy, few enough that their state stays in registers and L1.
+// system busy.  A round of the walk is a few instructions per chain and
+// step, so all of them fit in the processor's window at once.
 constexpr int Chain_Count = 24;
+// Steps every chain takes per round before the walk looks for stops.
+constexpr std::int32_t Round_Steps = 16;
 // Pieces besides the one from row 0.  Many more pieces than chains keep all
-// chains busy to the end: a chain that finishes takes the next piece.
-constexpr std::int32_t Piece_Count = 256;
-// A piece's bytes go to segments of this size taken from the scratch area.
-constexpr std::int32_t Segment_Bytes = 1 << 14;
+// chains busy to the end: a chain that finishes takes the next piece, and the
+// last pieces, which run with few chains beside them, are short.
+constexpr std::int32_t Piece_Count = 4096;
+// A piece's bytes go to segments of this size taken from the scratch area,
+// each filled from its end downwards, so that it holds its bytes in block
+// order.
+constexpr std::int32_t Segment_Bytes = 1 << 10;
 constexpr std::uint32_t Row_Mask = 0x7FFFFFu;
 // Rows are below 2^23, so a row shifted into bits 8..30 leaves bit 31 free
 // for the stop mark.
 static_assert((Row_Mask << 8) < T_KYL_BWT_Walk::Stop_Bit);
 
-std::int32_t Segments_For(std::int32_t n) { return n / Segment_Bytes + Piece_Count + 2; }
+// A segment is given up for a fresh one once it has no room for a round, so
+// every segment but the last of its piece holds more than
+// Segment_Bytes - Round_Steps bytes.
+std::int32_t Segments_For(std::int32_t n) { return n / (Segment_Bytes - Round_Steps) + Piece_Count + 2; }
+
+inline std::uint32_t Successor(std::uint32_t entry) { return (entry >> 8) & Row_Mask; }
 
 }  // namespace
 
-T_KYL_BWT_Walk::T_KYL_BWT_Walk()
-    : Pieces(Piece_Count + 1), Last_Segment(Piece_Count + 1) {}
+struct T_KYL_BWT_Walk::T_Chains {
+    std::uint32_t Row[Chain_Count];   // the row whose byte the chain writes next
+    std::uint8_t* Out[Chain_Count];   // the chain's bytes so far start here
+    std::uint8_t* Floor[Chain_Count]; // the start of its segment
+    std::int32_t Segment[Chain_Count];
+    std::int32_t Piece[Chain_Count];
+    int Active = 0;
+    // Bytes the walk may still write: every row but the primary one once.
+    std::int64_t Steps_Left = 0;
+
+    void Move(int to, int from) {
+        Row[to] = Row[from];
+        Out[to] = Out[from];
+        Floor[to] = Floor[from];
+        Segment[to] = Segment[from];
+        Piece[to] = Piece[from];
+    }
+};
+
+T_KYL_BWT_Walk::T_KYL_BWT_Walk() = default;
 
 std::int64_t T_KYL_BWT_Walk::Scratch_Bytes(std::int32_t n) { return std::int64_t(Segments_For(n)) * Segment_Bytes; }
 
@@ -32,7 +62,7 @@ void T_KYL_BWT_Walk::Walk_Single(std::uint32_t* vector, std::int32_t n, std::int
     for (std::int32_t i = n - 2; i >= 0; --i) {
         const std::uint32_t f = vector[row];
         target[i] = std::uint8_t(f);
-        row = (f >> 8) & Row_Mask;
+        row = Successor(f);
     }
 }
 
@@ -40,18 +70,44 @@ std::int32_t T_KYL_BWT_Walk::Take_Segment(std::int32_t piece) {
     if (Segments_Used >= std::int32_t(Next_Segment.size())) return -1;
     const std::int32_t segment = Segments_Used++;
     Next_Segment[std::size_t(segment)] = -1;
+    Segment_Used[std::size_t(segment)] = 0;
     T_Piece& owner = Pieces[std::size_t(piece)];
     if (owner.First_Segment < 0) owner.First_Segment = segment;
-    else Next_Segment[std::size_t(Last_Segment[std::size_t(piece)])] = segment;
-    Last_Segment[std::size_t(piece)] = segment;
+    else Next_Segment[std::size_t(owner.Last_Segment)] = segment;
+    owner.Last_Segment = segment;
     return segment;
+}
+
+void T_KYL_BWT_Walk::Close_Segment(const T_Chains& chains, int chain) {
+    Segment_Used[std::size_t(chains.Segment[chain])] =
+        std::int32_t(chains.Floor[chain] + Segment_Bytes - chains.Out[chain]);
+}
+
+// Puts the chain on the start row of the piece and writes that row's byte:
+// the start row carries the stop bit for the chains that run into it.
+bool T_KYL_BWT_Walk::Start_Piece(T_Chains& chains, int chain, std::int32_t piece, const std::uint32_t* vector) {
+    const std::int32_t segment = Take_Segment(piece);
+    if (segment < 0 || --chains.Steps_Left < 0) return false;
+    std::uint8_t* const floor = Scratch + std::int64_t(segment) * Segment_Bytes;
+    const std::uint32_t entry = vector[Pieces[std::size_t(piece)].Start_Row];
+    chains.Segment[chain] = segment;
+    chains.Piece[chain] = piece;
+    chains.Floor[chain] = floor;
+    chains.Out[chain] = floor + Segment_Bytes - 1;
+    *chains.Out[chain] = std::uint8_t(entry);
+    chains.Row[chain] = Successor(entry);
+    return true;
 }
 
 bool T_KYL_BWT_Walk::Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std::int32_t primary,
                                       std::uint8_t* target, std::uint8_t* scratch) {
     Scratch = scratch;
     Segments_Used = 0;
+    // Made on the first large block, so that a run of small files never
+    // touches them.
+    Pieces.resize(Piece_Count + 1);
     Next_Segment.resize(std::size_t(Segments_For(n)));
+    Segment_Used.resize(std::size_t(Segments_For(n)));
 
     // Piece 0 starts at the end-of-block row; the others at evenly spaced
     // rows (never the primary row, never row 0).  Their entries and the
@@ -61,85 +117,112 @@ bool T_KYL_BWT_Walk::Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std
     for (std::int32_t piece = 0; piece <= Piece_Count; ++piece) {
         std::int32_t row = piece * spacing;
         if (piece > 0 && row == primary) ++row;
-        Pieces[std::size_t(piece)] = T_Piece{row, -1, 0, -1};
+        Pieces[std::size_t(piece)] = T_Piece{row, -1, -1, -1};
         if (piece > 0) vector[row] |= Stop_Bit;
     }
     vector[primary] = Stop_Bit;
+    return Walk_Rounds(vector, n) && Join_Pieces(n, primary, target);
+}
 
-    struct T_Chain {
-        std::uint32_t Entry;   // the entry of the row the chain stands on
-        std::uint8_t* Out;     // where its next byte goes
-        std::int32_t Room;     // bytes left in its segment
-        std::int32_t Length;   // bytes written so far
-        std::int32_t Piece;
-    };
-    T_Chain chains[Chain_Count];
-    int active = 0;
+// Walks every piece to its stop.  Each round takes Round_Steps steps on every
+// chain without looking at stops; a chain that passed one in the round is
+// walked again from where the round began, step by step, up to the stop.
+bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
+    T_Chains chains;
+    chains.Steps_Left = std::int64_t(n) - 1;
     std::int32_t next_piece = 0;
-    auto start = [&](T_Chain& chain, std::int32_t piece) {
-        const std::int32_t segment = Take_Segment(piece);
-        chain = T_Chain{vector[Pieces[std::size_t(piece)].Start_Row] & ~Stop_Bit,
-                        Scratch + std::int64_t(segment) * Segment_Bytes, Segment_Bytes, 0, piece};
-        return segment >= 0;
-    };
-    while (active < Chain_Count && next_piece <= Piece_Count)
-        if (!start(chains[active++], next_piece++)) return false;
+    while (chains.Active < Chain_Count && next_piece <= Piece_Count)
+        if (!Start_Piece(chains, chains.Active++, next_piece++, vector)) return false;
 
-    // Every row but the primary one is visited once; a walk that would take
-    // more steps circles outside the cycle of row 0, which only damage gives.
-    std::int64_t steps_left = std::int64_t(n) - 1;
-    while (active > 0) {
-        steps_left -= active;
-        if (steps_left < 0) return false;
-        for (int c = 0; c < active;) {
-            T_Chain& chain = chains[c];
-            *chain.Out++ = std::uint8_t(chain.Entry);
-            ++chain.Length;
-            const std::uint32_t row = (chain.Entry >> 8) & Row_Mask;
-            chain.Entry = vector[row];
-            if (--chain.Room == 0) {
-                const std::int32_t segment = Take_Segment(chain.Piece);
+    std::uint32_t round_row[Chain_Count];
+    std::uint8_t* round_out[Chain_Count];
+    while (chains.Active > 0) {
+        const int active = chains.Active;
+        for (int c = 0; c < active; ++c) {
+            if (chains.Out[c] - chains.Floor[c] < Round_Steps) {
+                Close_Segment(chains, c);
+                const std::int32_t segment = Take_Segment(chains.Piece[c]);
                 if (segment < 0) return false;
-                chain.Out = Scratch + std::int64_t(segment) * Segment_Bytes;
-                chain.Room = Segment_Bytes;
+                chains.Segment[c] = segment;
+                chains.Floor[c] = Scratch + std::int64_t(segment) * Segment_Bytes;
+                chains.Out[c] = chains.Floor[c] + Segment_Bytes;
             }
-            if ((chain.Entry & Stop_Bit) == 0) {
+            round_row[c] = chains.Row[c];
+            round_out[c] = chains.Out[c];
+        }
+        // Invariant: chain c has written the bytes of its rows before
+        // Row[c] downwards from round_out[c]; `seen` gathers the stop bits of
+        // all entries read.
+        std::uint32_t seen = 0;
+        for (std::int32_t step = 0; step < Round_Steps; ++step) {
+            for (int c = 0; c < active; ++c) {
+                const std::uint32_t entry = vector[chains.Row[c]];
+                seen |= entry;
+                round_out[c][-1 - step] = std::uint8_t(entry);
+                chains.Row[c] = Successor(entry);
+            }
+        }
+        if ((seen & Stop_Bit) == 0) {
+            for (int c = 0; c < active; ++c) chains.Out[c] = round_out[c] - Round_Steps;
+            chains.Steps_Left -= std::int64_t(active) * Round_Steps;
+            if (chains.Steps_Left < 0) return false;
+            continue;
+        }
+        // Some chain met a stop: every chain walks its round again, step by
+        // step, up to its stop or the round's end.  The entries are in the
+        // cache by now.
+        for (int c = 0; c < chains.Active;) {
+            std::uint32_t row = round_row[c];
+            std::uint8_t* out = round_out[c];
+            std::uint32_t entry = vector[row];
+            for (std::int32_t step = 0; step < Round_Steps && (entry & Stop_Bit) == 0; ++step) {
+                *--out = std::uint8_t(entry);
+                row = Successor(entry);
+                entry = vector[row];
+            }
+            chains.Steps_Left -= round_out[c] - out;
+            chains.Out[c] = out;
+            if ((entry & Stop_Bit) == 0) {
                 ++c;
                 continue;
             }
-            T_Piece& piece = Pieces[std::size_t(chain.Piece)];
-            piece.End_Row = std::int32_t(row);
-            piece.Length = chain.Length;
+            Close_Segment(chains, c);
+            Pieces[std::size_t(chains.Piece[c])].End_Row = std::int32_t(row);
             if (next_piece <= Piece_Count) {
-                if (!start(chain, next_piece++)) return false;
+                if (!Start_Piece(chains, c, next_piece++, vector)) return false;
                 ++c;
             } else {
-                chain = chains[--active];
+                // The last chain takes this place, with its round.
+                const int last = --chains.Active;
+                chains.Move(c, last);
+                round_row[c] = round_row[last];
+                round_out[c] = round_out[last];
             }
         }
+        // More steps than rows: some chain circles outside the cycle of
+        // row 0, which only damage gives.
+        if (chains.Steps_Left < 0) return false;
     }
-    return Join_Pieces(n, primary, target);
+    return true;
 }
 
 // Lays the pieces out in cycle order, from the one that starts at row 0 to
-// the one that ends at the primary row; the walk reads the block backwards,
-// so each piece's bytes go downwards from the block's last position.
+// the one that ends at the primary row.  The walk reads the block backwards,
+// so the pieces fill the block from its end, each segment a block-order
+// stretch below the one before.
 bool T_KYL_BWT_Walk::Join_Pieces(std::int32_t n, std::int32_t primary, std::uint8_t* target) const {
-    std::int64_t position = std::int64_t(n) - 2;
+    std::int64_t position = std::int64_t(n) - 1;
     std::int32_t current = 0;
     for (std::int32_t joined = 0; joined <= Piece_Count; ++joined) {
         const T_Piece& piece = Pieces[std::size_t(current)];
-        if (piece.Length > position + 1) return false;
-        std::int32_t remaining = piece.Length;
-        for (std::int32_t segment = piece.First_Segment; remaining > 0; segment = Next_Segment[std::size_t(segment)]) {
-            const std::uint8_t* bytes = Scratch + std::int64_t(segment) * Segment_Bytes;
-            const std::int32_t take = std::min(remaining, Segment_Bytes);
-            std::uint8_t* to = target + position;
-            for (std::int32_t i = 0; i < take; ++i) to[-i] = bytes[i];
-            position -= take;
-            remaining -= take;
+        for (std::int32_t segment = piece.First_Segment; segment >= 0; segment = Next_Segment[std::size_t(segment)]) {
+            const std::int32_t used = Segment_Used[std::size_t(segment)];
+            if (used > position) return false;
+            position -= used;
+            std::memcpy(target + position, Scratch + std::int64_t(segment + 1) * Segment_Bytes - used,
+                        std::size_t(used));
         }
-        if (piece.End_Row == primary) return position == -1;
+        if (piece.End_Row == primary) return position == 0;
         // Start rows rise with the piece number; find the piece this one ran into.
         const auto next = std::lower_bound(Pieces.begin() + 1, Pieces.end(), piece.End_Row,
                                            [](const T_Piece& p, std::int32_t row) { return p.Start_Row < row; });

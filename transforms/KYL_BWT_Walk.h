@@ -41,17 +41,25 @@ public:
 private:
     struct T_Piece {
         std::int32_t Start_Row = 0;
-        std::int32_t End_Row = 0;
-        std::int32_t Length = 0;
+        std::int32_t End_Row = -1;
         std::int32_t First_Segment = -1;
+        std::int32_t Last_Segment = -1;
     };
+    // The chains in flight, one entry per chain, kept as separate arrays so
+    // that the walk's inner loop touches only what it needs.
+    struct T_Chains;
 
+    // Appends a fresh segment to the piece; -1 when none is left (only
+    // damage uses them all up).
     std::int32_t Take_Segment(std::int32_t piece);
+    bool Start_Piece(T_Chains& chains, int chain, std::int32_t piece, const std::uint32_t* vector);
+    void Close_Segment(const T_Chains& chains, int chain);
+    bool Walk_Rounds(const std::uint32_t* vector, std::int32_t n);
     bool Join_Pieces(std::int32_t n, std::int32_t primary, std::uint8_t* target) const;
 
     std::vector<T_Piece> Pieces;
     std::vector<std::int32_t> Next_Segment;   // segments of a piece, in order; -1 ends
-    std::vector<std::int32_t> Last_Segment;   // per piece, the segment being filled
+    std::vector<std::int32_t> Segment_Used;   // bytes at the end of each segment
     std::uint8_t* Scratch = nullptr;
     std::int32_t Segments_Used = 0;
 };

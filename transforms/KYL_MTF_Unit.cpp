@@ -48,27 +48,36 @@ void T_KYL_MTF::Store_List(const std::uint8_t* list) {
 
 namespace {
 
-// Moves the value v at rank r (0..7) to the front of a byte list: the first
-// eight bytes shift up by one below rank r + 1 and keep their places above,
-// in one load and one store instead of a call.
-inline void Move_Within_Head(std::uint8_t* list, std::uint32_t r, std::uint8_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint64_t head;
-        std::memcpy(&head, list, sizeof head);
-        const std::uint64_t moved_part = ~std::uint64_t(0) >> (56 - 8 * r);  // ranks 0..r
-        head = (((head << 8) | v) & moved_part) | (head & ~moved_part);
-        std::memcpy(list, &head, sizeof head);
-    } else {
-        std::memmove(list + 1, list, r);
-        list[0] = v;
-    }
+constexpr std::uint64_t Ones = 0x0101010101010101u;
+constexpr std::uint64_t Highs = 0x8080808080808080u;
+
+// Eight list bytes with list[0] lowest, in one load where the machine allows.
+inline std::uint64_t Load_Word(const std::uint8_t* list) {
+    std::uint64_t word;
+    std::memcpy(&word, list, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+inline void Store_Word(std::uint8_t* list, std::uint64_t word) {
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    std::memcpy(list, &word, sizeof word);
+}
+
+// A word of the list with the value at rank r (0..7) taken out and
+// `carried` entered at its front: the bytes up to rank r shift up by one and
+// the ones above keep their places.
+inline std::uint64_t Moved_Within_Word(std::uint64_t word, std::uint32_t r, std::uint8_t carried) {
+    const std::uint64_t moved_part = ~std::uint64_t(0) >> (56 - 8 * r);  // ranks 0..r
+    return (((word << 8) | carried) & moved_part) | (word & ~moved_part);
 }
 
 }  // namespace
 
-// The block loops keep the list as 256 bytes: the search for a value and the
-// shift behind it then touch four cache lines at most, and the ranks that
-// dominate after the transform (0 and 1) cost a compare or a swap.
+// The block loops keep the list as 256 bytes.  Encoding looks for a value
+// eight ranks at a time and shifts each word it passes up by one byte, so a
+// rank costs one step per eight; the ranks that dominate after the transform
+// (0 and 1) cost one word.
 void T_KYL_MTF::Encode(T_Block_Data& data) {
     Reset_List();
     const std::int32_t length = data.Source->Len;
@@ -78,24 +87,36 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
     std::uint8_t* const target = data.Target->Data;
     std::uint8_t list[256];
     std::iota(list, list + 256, 0);
+    // `head` holds ranks 0..7 as in Decode; list[8..255] the others.
+    std::uint64_t head = Load_Word(list);
     for (std::int32_t i = 0; i < length; ++i) {
         const std::uint8_t v = source[i];
-        if (list[0] == v) {
-            target[i] = 0;
-            continue;
+        const std::uint64_t pattern = Ones * v;
+        std::uint64_t word = head;
+        std::uint64_t carried = v;
+        // Invariant: the words before `at` hold no v and have moved up one
+        // byte, the top byte of the last of them waiting in `carried`; `word`
+        // holds ranks at..at+7.
+        for (std::int32_t at = 0;; at += 8) {
+            const std::uint64_t match = word ^ pattern;
+            // The lowest flag marks the first byte equal to v: a borrow only
+            // runs upwards.
+            const std::uint64_t flags = (match - Ones) & ~match & Highs;
+            if (flags != 0) {
+                const std::int32_t in_word = std::countr_zero(flags) / 8;
+                const std::uint64_t moved = Moved_Within_Word(word, std::uint32_t(in_word), std::uint8_t(carried));
+                if (at == 0) head = moved;
+                else Store_Word(list + at, moved);
+                target[i] = std::uint8_t(at + in_word);
+                break;
+            }
+            if (at == 0) head = (word << 8) | carried;
+            else Store_Word(list + at, (word << 8) | carried);
+            carried = word >> 56;
+            word = Load_Word(list + at + 8);
         }
-        // Shift the values ahead of v back by one while looking for it.
-        std::uint8_t carried = list[0];
-        list[0] = v;
-        std::int32_t r = 1;
-        for (;; ++r) {
-            const std::uint8_t here = list[r];
-            list[r] = carried;
-            if (here == v) break;
-            carried = here;
-        }
-        target[i] = std::uint8_t(r);
     }
+    Store_Word(list, head);
     Store_List(list);
 }
 
@@ -108,16 +129,29 @@ void T_KYL_MTF::Decode(T_Block_Data& data) {
     std::uint8_t* const target = data.Target->Data;
     std::uint8_t list[256];
     std::iota(list, list + 256, 0);
+    // Invariant: `head` holds ranks 0..7, list[8..255] the others.  The
+    // ranks that dominate after the transform then move in a register, with
+    // no store for the next symbol to wait on.
+    std::uint64_t head = Load_Word(list);
     for (std::int32_t i = 0; i < length; ++i) {
         const std::uint8_t r = source[i];
-        const std::uint8_t v = list[r];
+        std::uint8_t v;
         if (r < 8) {
-            Move_Within_Head(list, r, v);
+            v = std::uint8_t(head >> (8 * r));
+            head = Moved_Within_Word(head, r, v);
+        } else if (r < 16) {
+            // The head moves up whole; its top byte enters the second word.
+            v = list[r];
+            Store_Word(list + 8, Moved_Within_Word(Load_Word(list + 8), r - 8, std::uint8_t(head >> 56)));
+            head = (head << 8) | v;
         } else {
-            std::memmove(list + 1, list, r);
-            list[0] = v;
+            v = list[r];
+            std::memmove(list + 9, list + 8, r - 8);
+            list[8] = std::uint8_t(head >> 56);
+            head = (head << 8) | v;
         }
         target[i] = v;
     }
+    Store_Word(list, head);
     Store_List(list);
 }

@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -79,6 +80,21 @@ T_Bytes Random_Bytes(std::size_t length, std::uint32_t seed) {
 T_Bytes Repeat(const T_Bytes& unit) {
     T_Bytes block(Block_Size);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = unit[i % unit.size()];
+    return block;
+}
+
+// Random bytes with copies of one 2,000-byte piece laid over `percent` of
+// the block: repeats too few to show in the pair counts, enough to send the
+// bucket sort's comparisons deep.
+T_Bytes Random_With_Copies(int percent) {
+    T_Bytes block = Random_Bytes(Block_Size, 5);
+    const T_Bytes piece = Random_Bytes(2000, 6);
+    std::mt19937 random(7);
+    const std::size_t copies = std::size_t(Block_Size) * std::size_t(percent) / 100 / piece.size();
+    for (std::size_t k = 0; k < copies; ++k) {
+        const std::size_t at = random() % (block.size() - piece.size());
+        std::copy(piece.begin(), piece.end(), block.begin() + std::ptrdiff_t(at));
+    }
     return block;
 }
 
@@ -217,9 +233,12 @@ int main(int argc, char** argv) {
         T_Bytes(Block_Size, 0),
         Sparse_Block(),
         Random_Bytes(Block_Size, 3),
+        Random_With_Copies(2),
+        Random_With_Copies(5),
     };
     const char* const names[] = {"text",      "text_repeated", "period_2_abab", "random_1000_repeated",
-                                 "random_100000_repeated", "zeros", "zeros_one_byte_per_64KiB", "random"};
+                                 "random_100000_repeated", "zeros", "zeros_one_byte_per_64KiB", "random",
+                                 "random_2_percent_copies", "random_5_percent_copies"};
     for (std::size_t k = 0; k < std::size(blocks); ++k)
         benchmark::RegisterBenchmark((std::string("Sort/") + names[k]).c_str(), Sort_Block, &blocks[k])
             ->Unit(benchmark::kMillisecond)

@@ -93,6 +93,26 @@ TEST(T_KYL_Model, Start_Total_Above_Limit_Is_Halved_Once_Per_Update) {
 
 // ------------------------------------------------------ mantissa models
 
+// The decoder divides by the total through a multiplication: exact for
+// every total the coder admits (1..2^23) and every range up to 2^31.  A
+// one-symbol model's total is its increment.
+TEST(T_KYL_Model, Divide_Matches_The_Division_For_Every_Total) {
+    std::mt19937 random(9);
+    std::vector<std::uint32_t> totals = {1, 2, 3, 7, 255, 256, 257, 32767, 32768, 46224, 65535, 65536,
+                                         (1u << 23) - 1, 1u << 23};
+    for (int k = 0; k < 200; ++k) totals.push_back(1 + random() % (1u << 23));
+    for (const std::uint32_t total : totals) {
+        T_KYL_Model model(1, std::int32_t(total));
+        model.Reset();
+        for (std::uint32_t x : {0u, 1u, total - 1, total, 0x7FFFFFFFu, 0x80000000u, 0x80000000u / total * total - 1})
+            ASSERT_EQ(model.Divide(x), x / total) << x << " / " << total;
+        for (int k = 0; k < 50; ++k) {
+            const std::uint32_t x = random() % 0x80000001u;
+            ASSERT_EQ(model.Divide(x), x / total) << x << " / " << total;
+        }
+    }
+}
+
 TEST(T_KYL_Mantissa_Model, Start_Statistics_And_Slow_Adaptation) {
     T_Controller_Fixture fixture;
     T_KYL_Mantissa_Model bit;

@@ -95,7 +95,9 @@ TEST_F(T_BWT_Test, Zero_Blocks_Sort_From_Their_End) {
         const T_Transformed got = Encode(T_Bytes(n, 0));
         EXPECT_EQ(got.Output, T_Bytes(n + 1, 0)) << n;
         EXPECT_EQ(got.Primary, std::int32_t(n));
-        EXPECT_FALSE(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT)) << "runs of one value need no comparisons";
+        // Runs of one value need no comparisons; small blocks go to the
+        // induced sort all the same.
+        EXPECT_EQ(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT), std::int32_t(n) < T_KYL_BWT::Induced_Sort_Below) << n;
     }
 }
 
@@ -230,8 +232,9 @@ TEST_F(T_BWT_Test, Matches_Reference_When_Long_Copies_Differ_Anywhere) {
 // Some of these also give the mode choice a reason to pick each mode.
 TEST_F(T_BWT_Test, Both_Modes_Are_Chosen_And_Agree) {
     bool seen[3] = {};
-    const T_Bytes blocks[] = {Bytes_Of("zyxwvutsrqponmlkjihgfedcba zyxwvutsrqponmlkjihgfedcba zyx"),
-                              Bytes_Of("abcdefghijklmnopqrstuvwxyz abcdefghijklmnopqrstuvwxyz abc")};
+    const std::size_t size = T_KYL_BWT::Induced_Sort_Below + 5;
+    const T_Bytes blocks[] = {Repeated_Block(Bytes_Of("zyxwvutsrqponmlkjihgfedcba "), size),
+                              Repeated_Block(Bytes_Of("abcdefghijklmnopqrstuvwxyz "), size)};
     for (const T_Bytes& block : blocks) {
         const T_Transformed automatic = Encode(block);
         seen[int(T_KYL_Test_Seam::Used_Mode(BWT))] = true;
@@ -297,11 +300,30 @@ TEST_F(T_BWT_Test, Whole_Block_Sort_Agrees_On_Text_Like_Data) {
     const char* words[] = {"the ", "of ", "block ", "sorting ", "and ", "a ", "compressor ", "run ", "\n"};
     while (text.size() < 200000) text += words[random() % std::size(words)];
     const T_Bytes block = Bytes_Of(text);
-    const T_Transformed bucket = Encode(block);
+    const T_Transformed bucket = Encode(block, T_Mode::Descending);
+    ASSERT_FALSE(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT));
     ASSERT_TRUE(Is_Suffix_Order(block, Data.Index_Array + 1));
     const T_Transformed whole = Encode(block, T_Mode::Automatic, true);
     EXPECT_EQ(whole.Output, bucket.Output);
     EXPECT_EQ(whole.Primary, bucket.Primary);
+}
+
+// The route: blocks whose sorted buckets are small and whose suffixes part
+// within a few bytes go to the bucket sort; large buckets or long repeats
+// send a block to the induced sort before any comparison.
+TEST_F(T_BWT_Test, Route_Follows_Bucket_Sizes_And_Repeats) {
+    const T_Bytes random = Random_Block(300000, 256, 41);
+    const T_Bytes blocks[] = {random, Repeated_Block(T_Bytes(random.begin(), random.begin() + 5000), 300000),
+                              Random_Block(300000, 8, 42)};
+    const bool bucket_sort_expected[] = {true, false, false};
+    for (std::size_t k = 0; k < std::size(blocks); ++k) {
+        const T_Transformed automatic = Encode(blocks[k]);
+        EXPECT_EQ(T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT), !bucket_sort_expected[k]) << k;
+        EXPECT_TRUE(Is_Suffix_Order(blocks[k], Data.Index_Array + 1)) << k;
+        const T_Transformed forced = Encode(blocks[k], T_Mode::Descending);
+        EXPECT_EQ(forced.Output, automatic.Output) << k;
+        EXPECT_EQ(forced.Primary, automatic.Primary) << k;
+    }
 }
 
 TEST_F(T_BWT_Test, Full_Size_Block_Round_Trips) {
