@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Compare kyl with bzip2 -9, xz -6 and zstd -19 on whole files.
+"""Compare kyl with bzip2 -9, xz -6, zstd -19 and the parallel bzip2 tools on whole files.
 
     compare.py [--runs N] [--kyl PATH] [--tools kyl,bzip2,xz,zstd]
-               [--checksums FILE] [--silesia [DIR]] FILE...
+               [--threads 1[,2...]] [--checksums FILE] [--silesia [DIR]] FILE...
 
 Every file is copied into a scratch folder in /tmp, so that reads come from
 the page cache, then compressed and expanded N times by every tool, output
@@ -10,8 +10,14 @@ to files. Every round trip is checked byte for byte. The Markdown table on
 standard output gives per file and in total: bits per byte, compression and
 expansion speed in MB/s (10^6 bytes; median of the runs; the total is all
 bytes over the sum of the medians) and peak resident memory in MB (maximum
-over the runs, from /usr/bin/time). xz and zstd run on one thread, as kyl
-does. Progress goes to standard error.
+over the runs, from /usr/bin/time). Progress goes to standard error.
+
+--threads gives the thread counts to measure (default 1): kyl runs with
+--threads=N, xz and zstd with -TN, pbzip2 (-9 -pN) and lbzip2 (-9 -n N), the
+parallel bzip2 tools among --tools, with N; bzip2 has one thread and runs
+once. kyl must write the same bytes on every thread count. With several
+counts a second table gives kyl's speed on N threads against one thread and
+against pbzip2 on N threads.
 
 --silesia adds the nine Silesia files of the shared corpus, unpacked to DIR
 (default /tmp/kyl-silesia) by make_testset.py when they are not there yet:
@@ -36,14 +42,31 @@ import time
 from make_testset import unpack_silesia
 
 TIME = "/usr/bin/time"
-# name: (label, compress command, expand command, suffix of the compressed file)
-OTHERS = {
-    "bzip2": ("bzip2 -9", ["bzip2", "-9", "-c"], ["bzip2", "-d", "-c"], ".bz2"),
-    "xz": ("xz -6", ["xz", "-6", "-T1", "-c"], ["xz", "-d", "-T1", "-c"], ".xz"),
-    "zstd": ("zstd -19", ["zstd", "-19", "-T1", "-q", "-c"], ["zstd", "-d", "-q", "-c"], ".zst"),
-}
+PEERS = ["bzip2", "xz", "zstd", "pbzip2", "lbzip2"]
+THREADED = ["kyl", "xz", "zstd", "pbzip2", "lbzip2"]
+PACKAGES = {"bzip2": "bzip2", "xz": "xz-utils", "zstd": "zstd", "pbzip2": "pbzip2", "lbzip2": "lbzip2",
+            TIME: "time"}
+
+
+def peer(tool, threads):
+    """(label, compress command, expand command, suffix of the compressed
+    file) of a peer on `threads` threads; each command takes the input file's
+    name next and writes to standard output."""
+    n = str(threads)
+    return {
+        "bzip2": ("bzip2 -9", ["bzip2", "-9", "-c"], ["bzip2", "-d", "-c"], ".bz2"),
+        "xz": (f"xz -6 -T{n}", ["xz", "-6", "-T" + n, "-c"], ["xz", "-d", "-T" + n, "-c"], ".xz"),
+        "zstd": (f"zstd -19 -T{n}", ["zstd", "-19", "-T" + n, "-q", "-c"], ["zstd", "-d", "-q", "-c"], ".zst"),
+        "pbzip2": (f"pbzip2 -9 -p{n}", ["pbzip2", "-9", "-p" + n, "-c"], ["pbzip2", "-d", "-p" + n, "-c"], ".bz2"),
+        "lbzip2": (f"lbzip2 -9 -n {n}", ["lbzip2", "-9", "-n", n, "-c"], ["lbzip2", "-d", "-n", n, "-c"], ".bz2"),
+    }[tool]
+
+
+def label(tool, threads):
+    if tool == "kyl":
+        return "kyl" if threads == 1 else f"kyl --threads={threads}"
+    return peer(tool, threads)[0]
 SILESIA_DIR = "/tmp/kyl-silesia"
-PACKAGES = {"bzip2": "bzip2", "xz": "xz-utils", "zstd": "zstd", TIME: "time"}
 
 
 class Failure(Exception):
@@ -52,7 +75,7 @@ class Failure(Exception):
 
 def install_missing(tools):
     """Installs the Debian packages of missing tools with apt-get."""
-    missing = [PACKAGES[t] for t in [TIME] + [t for t in tools if t in OTHERS]
+    missing = [PACKAGES[t] for t in [TIME] + [t for t in tools if t in PEERS]
                if shutil.which(t) is None]
     if not missing:
         return
@@ -63,20 +86,18 @@ def install_missing(tools):
                    env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
 
 
-def timed(command, cwd, stdin_path=None, stdout_path=None):
+def timed(command, cwd, stdout_path=None):
     """Runs command under /usr/bin/time; returns (seconds, peak RSS in MB)."""
     rss_file = os.path.join(cwd, ".rss")
-    stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
     stdout = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
     try:
         start = time.perf_counter()
         done = subprocess.run([TIME, "-f", "%M", "-o", rss_file] + command, cwd=cwd,
-                              stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+                              stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE)
         seconds = time.perf_counter() - start
     finally:
-        for stream in (stdin, stdout):
-            if stream is not subprocess.DEVNULL:
-                stream.close()
+        if stdout is not subprocess.DEVNULL:
+            stdout.close()
     if done.returncode != 0:
         raise Failure(f"{' '.join(command)} exited with {done.returncode}: "
                       f"{done.stderr.decode(errors='replace').strip()[-300:]}")
@@ -85,25 +106,26 @@ def timed(command, cwd, stdin_path=None, stdout_path=None):
     return seconds, kib * 1024 / 1e6
 
 
-def round_trip(tool, kyl, scratch):
-    """Compresses and expands scratch/data once with tool. Returns
+def round_trip(tool, threads, kyl, scratch):
+    """Compresses and expands scratch/data once with tool on threads. Returns
     (compressed path, compress seconds, compress MB, expand seconds, expand MB)."""
+    option = [] if threads == 1 else [f"--threads={threads}"]
     if tool == "kyl":
         packed, unpacked = "data.kyl", "data.exp"
-        compress = ([kyl, "-c", "data"], None, None)
-        expand = ([kyl, "-e", packed], None, None)
+        compress = ([kyl, "-c", "data"] + option, None)
+        expand = ([kyl, "-e", packed] + option, None)
     else:
-        _, c_args, e_args, suffix = OTHERS[tool]
+        _, c_args, e_args, suffix = peer(tool, threads)
         packed, unpacked = "data" + suffix, "data.out"
-        compress = (c_args, os.path.join(scratch, "data"), os.path.join(scratch, packed))
-        expand = (e_args, os.path.join(scratch, packed), os.path.join(scratch, unpacked))
+        compress = (c_args + ["data"], os.path.join(scratch, packed))
+        expand = (e_args + [packed], os.path.join(scratch, unpacked))
     for name in (packed, unpacked):  # so that a stale output can never pass
         if os.path.exists(os.path.join(scratch, name)):
             os.remove(os.path.join(scratch, name))
-    c_seconds, c_rss = timed(compress[0], scratch, *compress[1:])
-    e_seconds, e_rss = timed(expand[0], scratch, *expand[1:])
+    c_seconds, c_rss = timed(compress[0], scratch, stdout_path=compress[1])
+    e_seconds, e_rss = timed(expand[0], scratch, stdout_path=expand[1])
     if not filecmp.cmp(os.path.join(scratch, "data"), os.path.join(scratch, unpacked), shallow=False):
-        raise Failure(f"{tool}: the round trip changed the bytes")
+        raise Failure(f"{label(tool, threads)}: the round trip changed the bytes")
     os.remove(os.path.join(scratch, unpacked))
     return os.path.join(scratch, packed), c_seconds, c_rss, e_seconds, e_rss
 
@@ -113,15 +135,23 @@ def sha256(path):
         return hashlib.file_digest(f, "sha256").hexdigest()
 
 
-def measure(path, tools, kyl, runs, scratch):
-    """Returns {tool: result} for one file and the SHA-256 of kyl's output."""
+def configurations(tools, thread_counts):
+    """The (tool, threads) pairs to measure, grouped by thread count."""
+    return [(tool, threads) for threads in thread_counts for tool in tools
+            if tool in THREADED or threads == thread_counts[0]]
+
+
+def measure(path, configs, kyl, runs, scratch):
+    """Returns {(tool, threads): result} for one file and the SHA-256 of
+    kyl's output, the same on every thread count."""
     shutil.copyfile(path, os.path.join(scratch, "data"))
     size = os.path.getsize(path)
     results, kyl_digest = {}, None
-    for tool in tools:
+    for config in configs:
+        tool, threads = config
         c_times, e_times, c_rss, e_rss = [], [], 0.0, 0.0
         for _ in range(runs):
-            packed, c_s, c_mb, e_s, e_mb = round_trip(tool, kyl, scratch)
+            packed, c_s, c_mb, e_s, e_mb = round_trip(tool, threads, kyl, scratch)
             c_times.append(c_s)
             e_times.append(e_s)
             c_rss, e_rss = max(c_rss, c_mb), max(e_rss, e_mb)
@@ -130,11 +160,11 @@ def measure(path, tools, kyl, runs, scratch):
                 if kyl_digest not in (None, digest):
                     raise Failure("kyl: two runs gave different compressed bytes")
                 kyl_digest = digest
-        results[tool] = {"size": size, "packed": os.path.getsize(packed),
-                         "c_time": statistics.median(c_times), "e_time": statistics.median(e_times),
-                         "c_rss": c_rss, "e_rss": e_rss}
+        results[config] = {"size": size, "packed": os.path.getsize(packed),
+                           "c_time": statistics.median(c_times), "e_time": statistics.median(e_times),
+                           "c_rss": c_rss, "e_rss": e_rss}
         os.remove(packed)
-        print(f"  {tool}: {results[tool]['packed']:,} bytes", file=sys.stderr)
+        print(f"  {label(*config)}: {results[config]['packed']:,} bytes", file=sys.stderr)
     os.remove(os.path.join(scratch, "data"))
     return results, kyl_digest
 
@@ -150,26 +180,43 @@ def speed(r, key):
     return r["size"] / 1e6 / r[key] if r[key] > 0 else float("inf")
 
 
-def print_table(per_file, tools):
-    label = {t: OTHERS[t][0] if t in OTHERS else t for t in tools}
+def print_table(per_file, configs):
     print("| file | MB | tool | bits/byte | compress MB/s | expand MB/s "
           "| compress RSS MB | expand RSS MB |")
     print("|---|--:|---|--:|--:|--:|--:|--:|")
-    rows = list(per_file.items()) + [("**total**", {t: total(per_file, t) for t in tools})]
+    rows = list(per_file.items()) + [("**total**", {c: total(per_file, c) for c in configs})]
     for name, results in rows:
-        for tool in tools:
-            r = results[tool]
+        for config in configs:
+            r = results[config]
             bpb = 8 * r["packed"] / r["size"] if r["size"] else 0.0
-            print(f"| {name} | {r['size'] / 1e6:.2f} | {label[tool]} | {bpb:.3f} "
+            print(f"| {name} | {r['size'] / 1e6:.2f} | {label(*config)} | {bpb:.3f} "
                   f"| {speed(r, 'c_time'):.2f} | {speed(r, 'e_time'):.2f} "
                   f"| {r['c_rss']:.1f} | {r['e_rss']:.1f} |")
-    if "kyl" in tools and "bzip2" in tools:
+    if ("kyl", 1) in configs and ("bzip2", 1) in configs:
         print("\nkyl speed / bzip2 -9 speed (above 1: kyl is faster)\n")
         print("| file | compress | expand |")
         print("|---|--:|--:|")
         for name, results in rows:
-            k, b = results["kyl"], results["bzip2"]
+            k, b = results[("kyl", 1)], results[("bzip2", 1)]
             print(f"| {name} | {b['c_time'] / k['c_time']:.2f} | {b['e_time'] / k['e_time']:.2f} |")
+    print_speedups(rows, configs)
+
+
+def print_speedups(rows, configs):
+    """kyl on N threads against kyl on one and against pbzip2 on N."""
+    counts = sorted({threads for tool, threads in configs if tool == "kyl" and threads > 1})
+    if not counts or ("kyl", 1) not in configs:
+        return
+    print("\nkyl speed on N threads / kyl on 1 thread, and / pbzip2 on N threads where measured\n")
+    print("| file | threads | compress | expand | compress / pbzip2 | expand / pbzip2 |")
+    print("|---|--:|--:|--:|--:|--:|")
+    for name, results in rows:
+        one = results[("kyl", 1)]
+        for n in counts:
+            k, p = results[("kyl", n)], results.get(("pbzip2", n))
+            against = (f"{p['c_time'] / k['c_time']:.2f} | {p['e_time'] / k['e_time']:.2f}" if p else "- | -")
+            print(f"| {name} | {n} | {one['c_time'] / k['c_time']:.2f} | {one['e_time'] / k['e_time']:.2f} "
+                  f"| {against} |")
 
 
 def check_digests(checksums, digests):
@@ -203,7 +250,9 @@ def main():
     parser.add_argument("files", nargs="*", metavar="FILE")
     parser.add_argument("--runs", type=int, default=3, help="runs per file and tool (default 3)")
     parser.add_argument("--kyl", default=default_kyl(), help="the kyl program (default build/kyl)")
-    parser.add_argument("--tools", default="kyl,bzip2,xz,zstd", help="comma-separated tools")
+    parser.add_argument("--tools", default="kyl,bzip2,xz,zstd",
+                        help="comma-separated tools among kyl, " + ", ".join(PEERS))
+    parser.add_argument("--threads", default="1", help="comma-separated thread counts (default 1)")
     parser.add_argument("--checksums", metavar="FILE",
                         help="record, or check against, the SHA-256 of kyl's outputs")
     parser.add_argument("--silesia", nargs="?", const=SILESIA_DIR, metavar="DIR",
@@ -214,9 +263,16 @@ def main():
     if not args.files:
         parser.error("give FILE... or --silesia")
     tools = args.tools.split(",")
-    unknown = [t for t in tools if t != "kyl" and t not in OTHERS]
+    unknown = [t for t in tools if t != "kyl" and t not in PEERS]
     if unknown or args.runs < 1:
         parser.error(f"unknown tool {unknown[0]}" if unknown else "--runs must be at least 1")
+    try:
+        thread_counts = sorted({int(n) for n in args.threads.split(",")})
+    except ValueError:
+        parser.error("--threads takes numbers separated by commas")
+    if thread_counts[0] < 1:
+        parser.error("--threads must be at least 1")
+    configs = configurations(tools, thread_counts)
     if args.checksums and "kyl" not in tools:
         parser.error("--checksums needs kyl among the tools")
     names = [os.path.basename(f) for f in args.files]
@@ -232,11 +288,11 @@ def main():
         with tempfile.TemporaryDirectory(prefix="kyl-compare-", dir="/tmp") as scratch:
             for path, name in zip(args.files, names):
                 print(f"{name}:", file=sys.stderr)
-                per_file[name], digests[name] = measure(path, tools, kyl, args.runs, scratch)
+                per_file[name], digests[name] = measure(path, configs, kyl, args.runs, scratch)
     except Failure as failure:
         sys.exit(f"{name}: {failure}")
     print(f"{args.runs} run(s) per file and tool; kyl is {kyl}\n")
-    print_table(per_file, tools)
+    print_table(per_file, configs)
     if args.checksums and check_digests(args.checksums, digests):
         sys.exit(3)
 

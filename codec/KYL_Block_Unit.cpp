@@ -3,7 +3,7 @@
 #include <cassert>
 #include <utility>
 
-constinit thread_local T_KYL_Block_Controller* Current_Controller = nullptr;
+thread_local constinit T_KYL_Block_Controller* Current_Controller = nullptr;
 
 std::int32_t& T_Block_Tables::Slot(int slot) {
     if (slot >= 0 && slot <= 24) return Reserved_0_24[slot];

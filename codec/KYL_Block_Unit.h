@@ -155,8 +155,9 @@ private:
 };
 
 // The controller that the calling thread works for; each thread has its own,
-// so that controllers on different threads never meet.
-extern constinit thread_local T_KYL_Block_Controller* Current_Controller;
+// so that controllers on different threads never meet.  Constant-initialised,
+// so every access is a plain thread-local load without an initialisation check.
+extern thread_local constinit T_KYL_Block_Controller* Current_Controller;
 
 // Sets Current_Controller for a scope and puts the one it found back on every
 // exit path, so scopes nest.

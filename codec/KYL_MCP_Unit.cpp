@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/KYL_CRC_Unit.h"
+#include "codec/KYL_Pipeline_Unit.h"
 #include "codec/KYL_Stream_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
 #include "transforms/KYL_BWT_Unit.h"
@@ -24,7 +25,7 @@ static_assert(2 * Max_Record_Length <= std::size_t(Area_Entries) * 4, "the recor
 
 }  // namespace
 
-T_KYL_MCP::T_KYL_MCP()
+T_KYL_MCP::T_KYL_MCP(unsigned threads)
     : Arena(KYL_Allocate_Block_Memory(std::size_t(Arena_Size), std::size_t(Random_Access_Offset))) {
     Carve_Arena(Arena.get());
     CRC32 = std::make_unique<T_KYL_CRC32>();
@@ -32,9 +33,11 @@ T_KYL_MCP::T_KYL_MCP()
     MTF = std::make_unique<T_KYL_MTF>();
     RLE_EXP = std::make_unique<T_KYL_RLE_EXP>();
     Coder = std::make_unique<T_KYL_Coder>();
+    if (T_KYL_Pipeline::Thread_Count(threads) > 1) Pipeline = std::make_unique<T_KYL_Pipeline>(threads);
 }
 
 T_KYL_MCP::~T_KYL_MCP() {
+    Pipeline.reset();
     Coder.reset();
     RLE_EXP.reset();
     MTF.reset();
@@ -245,15 +248,25 @@ void T_KYL_MCP::Run_File_Loop(T_Stream& stream) {
 void T_KYL_MCP::Compress_File(const std::string& input_name, const std::string& output_name,
                               std::uint8_t transform) {
     const T_Stream_Guard streams(*this, input_name, output_name);
-    T_KYL_Compress_Stream stream(*this, transform);
-    Run_File_Loop(stream);
+    if (Pipeline) {
+        T_KYL_Parallel_Compress_Stream stream(*Pipeline, transform);
+        Run_File_Loop(stream);
+    } else {
+        T_KYL_Compress_Stream stream(*this, transform);
+        Run_File_Loop(stream);
+    }
 }
 
 void T_KYL_MCP::Expand_File(const std::string& input_name, const std::string& output_name) {
     const T_Stream_Guard streams(*this, input_name, output_name);
-    T_KYL_Expand_Stream stream(*this);
     try {
-        Run_File_Loop(stream);
+        if (Pipeline) {
+            T_KYL_Parallel_Expand_Stream stream(*Pipeline);
+            Run_File_Loop(stream);
+        } else {
+            T_KYL_Expand_Stream stream(*this);
+            Run_File_Loop(stream);
+        }
     } catch (const T_KYL_Damaged_Block&) {
         // The blocks before the damaged one are kept, but never in place of
         // a file that stood at the output name: that one stays as it was.

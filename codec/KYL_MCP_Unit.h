@@ -36,6 +36,7 @@ struct T_KYL_Expanded_Record {
 };
 
 class T_KYL_CRC32;
+class T_KYL_Pipeline;
 class T_KYL_BWT;
 class T_KYL_RLE_EXP;
 class T_KYL_MTF;
@@ -43,9 +44,12 @@ class T_KYL_Coder;
 
 class T_KYL_MCP final : public T_KYL_Block_Controller {
 public:
-    // Allocates and carves the arena, then creates the stages.  Throws
+    // Allocates and carves the arena, then creates the stages.  `threads`:
+    // how many threads the file calls below use (0: one per online core);
+    // with more than 1 they hand the blocks to a pipeline of workers, each
+    // with a controller of its own, and give the same bytes.  Throws
     // std::bad_alloc when the memory cannot be had.
-    T_KYL_MCP();
+    explicit T_KYL_MCP(unsigned threads = 1);
     ~T_KYL_MCP();
 
     // ------------------------------------------------------ the block codec
@@ -83,7 +87,8 @@ public:
     // --------------------------------------------------------------- files
 
     // Compresses one file; `transform` becomes the Transform_Flag of every
-    // block.  Throws T_KYL_Platform_Error on a file failure.
+    // block.  Throws T_KYL_Platform_Error on a file failure.  Every thread
+    // the call starts is joined before it returns, whichever way it does.
     void Compress_File(const std::string& input_name, const std::string& output_name,
                        std::uint8_t transform);
     // Expands one file, reading each of its bytes once.  Throws
@@ -115,6 +120,7 @@ private:
     void Run_File_Loop(T_Stream& stream);
 
     T_KYL_Block_Memory Arena;
+    std::unique_ptr<T_KYL_Pipeline> Pipeline;  // only for more than one thread
     std::unique_ptr<T_KYL_Input_File> Input_File;
     std::unique_ptr<T_KYL_Output_File> Output_File;
     // Failures the tests inject into the files this controller opens.

@@ -589,6 +589,16 @@ void T_KYL_Coder::Decode_Section(T_Section_Decoder section, T_Block_Data& data, 
     (this->*section)(data, limit);
 }
 
+// A run value of class e stands for a run of 2 + e equal ranks, and a block
+// has at most Max_Transformed_Length ranks.  Checked once the count section is
+// settled, before the mantissas: cheap bits let a short payload ask for
+// millions of them.
+void T_KYL_Coder::Require_Runs_Fit_A_Block(const T_Block_Tables& tables) {
+    std::int64_t ranks = 0;
+    for (std::int32_t e = 0; e < Class_Count; ++e) ranks += std::int64_t(tables.Run_Class_Count[e]) * (2 + e);
+    Require_Intact(ranks <= Max_Transformed_Length, "more runs than a block holds");
+}
+
 void T_KYL_Coder::Require_Within_Payload() const {
     Require_Intact(Range_Coder->Read_Position() <= Read_Bound, "a section runs past the payload");
 }
@@ -608,6 +618,7 @@ void T_KYL_Coder::Decode(T_Block_Data& data, T_Section_Tails tails) {
     Read_Bound = payload_length + 3;
     source.Len = 0;
     Decode_Section(&T_KYL_Coder::Decode_Counts, data, limit);
+    Require_Runs_Fit_A_Block(*data.Tables);
     Decode_Section(&T_KYL_Coder::Decode_Mantissas, data, limit);
     Decode_Symbols(data, limit);
     Require_Intact(source.Len == payload_length, "payload ends elsewhere than its stored length");

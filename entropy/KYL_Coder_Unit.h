@@ -7,6 +7,7 @@
 #include "entropy/KYL_Model_Unit.h"
 
 struct T_Block_Data;
+struct T_Block_Tables;
 
 // Byte-oriented range coder with a 31-bit window.  A carry is held back in
 // Cache together with a count of 0xFF bytes behind it (Pending), so no byte
@@ -30,11 +31,6 @@ public:
     // Flushes the section; returns the position just after its last byte,
     // which lies above the limit when the section did not fit.
     std::int32_t Finish_Encoding();
-    // After Finish_Encoding: the largest value of the 23 bits that the three
-    // bytes after the section give the decoder (the top 7 bits of the third
-    // byte counting as the lowest) with which every symbol still decodes
-    // exactly; 0x7FFFFF when any following bytes do.
-    std::int32_t Tail_Margin() const { return Last_Tail_Margin; }
 
     // Opens the section that was started at buffer[position]; bytes from
     // buffer[limit] on are never read and count as zero.
@@ -96,6 +92,14 @@ public:
     void Resume_Decoding(const T_Decoder& decoder);
 
 private:
+    friend struct T_KYL_Test_Seam;
+
+    // After Finish_Encoding: the largest value of the 23 bits that the three
+    // bytes after the section give the decoder (the top 7 bits of the third
+    // byte counting as the lowest) with which every symbol still decodes
+    // exactly; 0x7FFFFF when any following bytes do.  Tests measure with it
+    // how often a section's tail matters.
+    std::int32_t Tail_Margin() const { return Last_Tail_Margin; }
 
     const std::uint8_t* Read_Buffer = nullptr;
     std::uint8_t* Write_Buffer = nullptr;
@@ -186,6 +190,8 @@ private:
     // span: a damaged payload is cut short here instead of decoding millions
     // of symbols out of the zeros behind it.
     void Require_Within_Payload() const;
+    // Throws when the class counts ask for more runs than a block can hold.
+    static void Require_Runs_Fit_A_Block(const T_Block_Tables& tables);
     // While decoding: the highest read position a section of the payload
     // can reach (its stored length plus the three bytes read past its end).
     std::int32_t Read_Bound = 0;

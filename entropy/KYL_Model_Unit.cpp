@@ -20,7 +20,8 @@ void T_KYL_Model::Set_Identity_Order() {
 }
 
 // Position p holds symbol p - 1 with frequency (n + 1 - p) * Increment.  One
-// pass from the bottom position up sets all four tables.
+// pass from position n down to 1 sets all four tables, the cumulative sums as
+// it goes.
 void T_KYL_Model::Reset() {
     const std::int32_t n = Symbol_Count;
     std::int32_t frequency = Increment;

@@ -38,11 +38,6 @@ public:
     // Counts one occurrence of the symbol at position p (1..n).
     virtual void Update(std::int32_t position) { Count(position); }
 
-    // Blended or plain frequency of position p (1..n), as the coder sees it.
-    std::int32_t Frequency(std::int32_t position) const {
-        return Cum_Freq[position - 1] - Cum_Freq[position];
-    }
-
     std::int32_t Symbol_Count;
     std::array<std::int32_t, Table_Entries> Symbol_To_Pos{};  // [0..n-1] -> 1..n
     std::array<std::int32_t, Table_Entries> Pos_To_Symbol{};  // [1..n] -> 0..n-1
@@ -196,12 +191,9 @@ public:
     // Rebuilds the base Cum_Freq from the three sets under the current contexts.
     void Mix();
 
-    std::int32_t Short_Context() const { return Context_1; }
-    std::int32_t Long_Context() const { return Context_2; }
-    std::int32_t Short_Mask() const { return Mask_1; }
-    std::int32_t Long_Mask() const { return Mask_2; }
-
 private:
+    friend struct T_KYL_Test_Seam;
+
     // A context row: the frequencies of positions 0..n, then their
     // cumulative sums, each part Row_Part entries long.  Sized to the model,
     // a row of a small model fits one cache line, and a section touches

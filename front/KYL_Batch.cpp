@@ -75,7 +75,7 @@ bool Run_Pass(T_KYL_Console& console, const T_KYL_IO& io, const T_Parameters& pa
     std::vector<std::string> outputs;
     for (const std::string& input : list) outputs.push_back(Output_Name(input, parameters.Output_Extension));
     Require_Separate_Outputs(list, outputs);
-    T_KYL_MCP controller;
+    T_KYL_MCP controller(parameters.Threads);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& input = list[i];
         const std::string& output = outputs[i];

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cmath>
 #include <charconv>
+#include <string_view>
 
 #include "platform/KYL_Platform.h"
 
@@ -13,6 +14,24 @@ namespace {
 
 constexpr std::size_t Parameters_Read = 6;
 constexpr int Option_Sweeps = 6;
+constexpr std::string_view Long_Option_Start = "--";
+
+// Reads one long option, as typed, into `parameters`; false for one that kyl
+// does not know or whose value it cannot use.
+bool Read_Long_Option(const std::string& option, T_Parameters& parameters) {
+    constexpr std::string_view threads = "--threads=";
+    if (!option.starts_with(threads)) return false;
+    const std::string_view value = std::string_view(option).substr(threads.size());
+    if (value == "auto") {
+        parameters.Threads = 0;
+        return true;
+    }
+    unsigned count = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+    if (error != std::errc() || end != value.data() + value.size() || count == 0) return false;
+    parameters.Threads = count;
+    return true;
+}
 
 // Pads to `width` characters (not bytes: a separator may take several).
 std::string Pad_Left(const std::string& text, int width) {
@@ -73,9 +92,16 @@ std::string Format_Fixed(double value, int width) {
 
 void T_KYL_IO::Get_Parameters(T_Parameters& parameters) const {
     parameters = T_Parameters{};
-    const std::size_t count = std::min(Arguments.size(), Parameters_Read);
+    // Long options are taken out first, so they never count among the six.
+    bool understood = true;
+    std::vector<std::string> words;
+    for (const std::string& argument : Arguments) {
+        if (argument.starts_with(Long_Option_Start)) understood = Read_Long_Option(argument, parameters) && understood;
+        else words.push_back(argument);
+    }
+    const std::size_t count = std::min(words.size(), Parameters_Read);
     for (std::size_t index = 0; index < count; ++index) {
-        const std::string& typed = Arguments[index];
+        const std::string& typed = words[index];
         std::string parameter = Lower_Case(typed);
         if (parameter.empty()) continue;
         if (parameter[0] != '-') {
@@ -108,6 +134,11 @@ void T_KYL_IO::Get_Parameters(T_Parameters& parameters) const {
                 group = "-" + group.substr(2, 6);
             }
         }
+    }
+    if (!understood) {
+        // A command line with a long option kyl does not know is not
+        // understood: the help text follows, and no pass runs.
+        parameters.Help_Asked = parameters.Compress = parameters.Expand = false;
     }
     if (!parameters.Help && !parameters.Compress && !parameters.Expand) parameters.Help = true;
     parameters.Transform = 1;

@@ -13,6 +13,7 @@ struct T_Parameters {
     bool Expand = false;
     bool Verbose = false;
     std::uint8_t Transform = 0;
+    unsigned Threads = 1;  // threads of each pass; 0: one per online core
     std::string Input_Name;
     std::string Output_Extension;
 };
@@ -20,7 +21,9 @@ struct T_Parameters {
 class T_KYL_IO {
 public:
     // `arguments` are the command-line parameters 1, 2, ... (the program name
-    // not included); only the first six are read.
+    // not included).  Long options (--threads=N, --threads=auto) are read as
+    // typed wherever they stand; of the other parameters only the first six
+    // are read.
     explicit T_KYL_IO(std::vector<std::string> arguments) : Arguments(std::move(arguments)) {}
 
     void Get_Parameters(T_Parameters& parameters) const;

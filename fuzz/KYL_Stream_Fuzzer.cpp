@@ -1,6 +1,7 @@
 // Arbitrary bytes as compressed data, fed to an expanding stream in pieces of
-// random sizes and taken out in pieces of random sizes: the stream must come
-// to the same end as the one-shot call, with the same bytes.
+// random sizes and taken out in pieces of random sizes: the stream, on one
+// thread or on three, must come to the same end as the one-shot call on one,
+// with the same bytes.
 #include <algorithm>
 #include <random>
 
@@ -8,8 +9,8 @@
 
 namespace {
 
-// The piece sizes follow from the input itself, so a corpus file replays the
-// same way every time.
+// The piece sizes and the thread count follow from the input itself, so a
+// corpus file replays the same way every time.
 std::uint32_t Seed_Of(const std::uint8_t* data, std::size_t size) {
     std::uint32_t hash = 2166136261u;
     for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
@@ -34,7 +35,8 @@ int Take_All(kyl_stream* stream, kyl_fuzz::T_Bytes& out, std::mt19937& random) {
 int Expand_In_Pieces(const std::uint8_t* data, std::size_t size, kyl_fuzz::T_Bytes& out) {
     std::mt19937 random(Seed_Of(data, size));
     kyl_stream* stream = nullptr;
-    if (kyl_stream_create(&stream, KYL_STREAM_EXPAND, 1) != KYL_OK) kyl_fuzz::Fail("no stream");
+    const unsigned threads = random() % 2 == 0 ? 1 : 3;
+    if (kyl_stream_create(&stream, KYL_STREAM_EXPAND, threads) != KYL_OK) kyl_fuzz::Fail("no stream");
     int status = KYL_OK;
     for (std::size_t at = 0; at < size && status == KYL_OK && out.size() <= kyl_fuzz::Expansion_Limit;) {
         std::size_t consumed = 0;

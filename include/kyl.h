@@ -12,9 +12,18 @@
  * stream it is given.  Different threads may use the library at once, each
  * with its own streams.
  *
- * Memory: each one-shot call and each stream holds a work area of about
- * 110 MB of address space, of which it touches what its blocks need (about
- * 65 MB for a full block).
+ * Memory: each one-shot call and each stream reserves about 110 MB of address
+ * space for every thread it runs and touches what its blocks need: about
+ * 47 MB for full blocks, about 11 MB for inputs of a few kilobytes.  A stream
+ * touches up to 5 MB more for the input it gathers when compressing, 11 MB
+ * when expanding; on several threads, up to 6 MB more for each block in
+ * flight (at most two per thread).
+ *
+ * Threads: a `threads` argument of 0 means one per online core, 1 the
+ * calling thread only, N up to N threads (at most 1024).  Blocks are
+ * independent, so on several threads they are coded at once and put out in
+ * order: the bytes, statuses and failures are the same for any number of
+ * threads.
  */
 #ifndef KYL_H
 #define KYL_H
@@ -66,8 +75,8 @@ KYL_API size_t kyl_compress_bound(size_t src_size);
  * sets *dst_size to the bytes written.  A destination of
  * kyl_compress_bound(src_size) bytes is always enough.
  *
- * threads: 0 means one per core, 1 the calling thread only; this version
- * runs every call on the calling thread.
+ * threads: as above.  An input of one block runs on the calling thread; the
+ * threads of a larger one are started and joined within the call.
  *
  * Returns KYL_OK, KYL_DST_TOO_SMALL, KYL_NO_MEMORY or KYL_BAD_ARGUMENT.  On
  * a failure *dst_size is 0 and dst holds nothing of use; nothing is ever
@@ -87,8 +96,9 @@ KYL_API int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_c
 
 /* A stream compresses or expands input that arrives in pieces.  It never
  * needs to see input again, holds at most one block of input and one of
- * output whatever the length of the whole, and gives the same bytes as the
- * one-shot calls however the input is cut into pieces.
+ * output (on several threads, two blocks per thread) whatever the length of
+ * the whole, and gives the same bytes as the one-shot calls however the input
+ * is cut into pieces.
  *
  *     kyl_stream_create  once;
  *     kyl_stream_feed    input; it takes less than offered while output
@@ -105,8 +115,10 @@ typedef struct kyl_stream kyl_stream;
 enum { KYL_STREAM_COMPRESS = 0, KYL_STREAM_EXPAND = 1 };
 
 /* Creates a stream for `direction` (KYL_STREAM_COMPRESS or KYL_STREAM_EXPAND)
- * in *stream; `threads` as for kyl_compress.  Returns KYL_OK, KYL_NO_MEMORY
- * or KYL_BAD_ARGUMENT; *stream is NULL on a failure. */
+ * in *stream; `threads` as above.  A stream on several threads codes its
+ * blocks between the calls, on threads it starts as blocks arrive and joins
+ * in kyl_stream_free.  Returns KYL_OK, KYL_NO_MEMORY or KYL_BAD_ARGUMENT;
+ * *stream is NULL on a failure. */
 KYL_API int kyl_stream_create(kyl_stream** stream, int direction, unsigned threads);
 
 /* Takes up to src_size bytes of src as input and sets *consumed to how many
@@ -119,9 +131,12 @@ KYL_API int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size
 KYL_API int kyl_stream_finish(kyl_stream* stream);
 
 /* Writes up to dst_capacity bytes of output to dst and sets *taken to how
- * many.  Expansion expands the blocks here.  Returns KYL_OK, KYL_DAMAGED,
- * KYL_NO_MEMORY or KYL_BAD_ARGUMENT; with KYL_DAMAGED, *taken counts the
- * bytes of the intact blocks before the damaged one. */
+ * many.  On one thread, expansion expands the blocks here.  On several, take
+ * waits for the oldest block only when no more input can be fed (every block
+ * is in flight, or the input has ended); otherwise it delivers 0 bytes while
+ * that block is still in work.  Returns KYL_OK, KYL_DAMAGED, KYL_NO_MEMORY
+ * or KYL_BAD_ARGUMENT; with KYL_DAMAGED, *taken counts the bytes of the
+ * intact blocks before the damaged one. */
 KYL_API int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* taken);
 
 /* Releases the stream and all its memory; NULL is allowed. */

@@ -10,19 +10,34 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <type_traits>
 #include <variant>
 
 #include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Pipeline_Unit.h"
 #include "codec/KYL_Stream_Unit.h"
 
 struct kyl_stream {
-    explicit kyl_stream(int direction) : Controller(std::make_unique<T_KYL_MCP>()) {
-        if (direction == KYL_STREAM_COMPRESS) Stream.emplace<T_KYL_Compress_Stream>(*Controller);
-        else Stream.emplace<T_KYL_Expand_Stream>(*Controller);
+    kyl_stream(int direction, unsigned threads) {
+        const bool compress = direction == KYL_STREAM_COMPRESS;
+        if (T_KYL_Pipeline::Thread_Count(threads) > 1) {
+            Pipeline = std::make_unique<T_KYL_Pipeline>(threads);
+            if (compress) Stream.emplace<T_KYL_Parallel_Compress_Stream>(*Pipeline);
+            else Stream.emplace<T_KYL_Parallel_Expand_Stream>(*Pipeline);
+        } else {
+            Controller = std::make_unique<T_KYL_MCP>();
+            if (compress) Stream.emplace<T_KYL_Compress_Stream>(*Controller);
+            else Stream.emplace<T_KYL_Expand_Stream>(*Controller);
+        }
     }
 
+    // One of the two, for one thread or several; the stream after them, so
+    // that it goes first (a parallel stream joins its workers as it goes).
     std::unique_ptr<T_KYL_MCP> Controller;
-    std::variant<std::monostate, T_KYL_Compress_Stream, T_KYL_Expand_Stream> Stream;  // never the first after construction
+    std::unique_ptr<T_KYL_Pipeline> Pipeline;
+    std::variant<std::monostate, T_KYL_Compress_Stream, T_KYL_Expand_Stream, T_KYL_Parallel_Compress_Stream,
+                 T_KYL_Parallel_Expand_Stream>
+        Stream;  // never the first after construction
     bool Input_Ended = false;
     int Failure = KYL_OK;  // the first failure, returned by every later call
 };
@@ -34,8 +49,11 @@ static_assert(KYL_VERSION_NUMBER == KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINO
 // Runs `work` on the stream's compressor or expander.
 template <class T_Work>
 void With_Stream(kyl_stream& stream, T_Work&& work) {
-    if (auto* compressor = std::get_if<T_KYL_Compress_Stream>(&stream.Stream)) work(*compressor);
-    else work(std::get<T_KYL_Expand_Stream>(stream.Stream));
+    std::visit(
+        [&work](auto& piece_stream) {
+            if constexpr (!std::is_same_v<std::decay_t<decltype(piece_stream)>, std::monostate>) work(piece_stream);
+        },
+        stream.Stream);
 }
 
 // Runs `work` and turns what it throws into a status.
@@ -46,6 +64,10 @@ int Guarded(T_Work&& work) noexcept {
     } catch (const T_KYL_Damaged_Block&) {
         return KYL_DAMAGED;
     } catch (const std::bad_alloc&) {
+        return KYL_NO_MEMORY;
+    } catch (const T_KYL_Platform_Error&) {
+        // In memory work the one platform failure is a thread that cannot
+        // be started, for want of the same resources.
         return KYL_NO_MEMORY;
     } catch (...) {
         return KYL_INTERNAL_ERROR;
@@ -85,8 +107,42 @@ bool Append(std::span<const std::uint8_t> bytes, std::uint8_t* dst, std::size_t 
     return true;
 }
 
-int Compress_All(std::span<const std::uint8_t> input, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+// The pieces of `stream`'s output appended to dst while they fit; false at
+// the first that does not.
+template <class T_Stream>
+bool Drain(T_Stream& stream, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+    for (auto piece = stream.Output(); !piece.empty(); piece = stream.Output()) {
+        if (!Append(piece, dst, capacity, written)) return false;
+        stream.Take_Output(piece.size());
+    }
+    return true;
+}
+
+// `input` through a parallel stream of `threads` workers; each piece of
+// output is a whole record or block, so the statuses are those of one thread.
+template <class T_Stream>
+int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst,
+                     std::size_t capacity, std::size_t& written) {
+    T_KYL_Pipeline pipeline(threads);
+    T_Stream stream(pipeline);
+    while (!input.empty()) {
+        input = input.subspan(stream.Feed(input));
+        if (!Drain(stream, dst, capacity, written)) return KYL_DST_TOO_SMALL;
+    }
+    stream.Finish_Input();
+    return Drain(stream, dst, capacity, written) ? KYL_OK : KYL_DST_TOO_SMALL;
+}
+
+// Workers pay only from the second block on.
+bool Worth_Threads(std::span<const std::uint8_t> input, unsigned threads) {
+    return T_KYL_Pipeline::Thread_Count(threads) > 1 && input.size() > std::size_t(Block_Size);
+}
+
+int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
+                 std::size_t& written) {
     if (input.empty()) return KYL_OK;
+    if (Worth_Threads(input, threads))
+        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, threads, dst, capacity, written);
     T_KYL_MCP controller;
     for (std::size_t at = 0; at < input.size(); at += std::size_t(Block_Size)) {
         const T_KYL_Record record =
@@ -97,8 +153,11 @@ int Compress_All(std::span<const std::uint8_t> input, std::uint8_t* dst, std::si
     return KYL_OK;
 }
 
-int Expand_All(std::span<const std::uint8_t> input, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
+               std::size_t& written) {
     if (input.empty()) return KYL_OK;
+    if (Worth_Threads(input, threads))
+        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, threads, dst, capacity, written);
     T_KYL_MCP controller;
     while (!input.empty()) {
         // The input ends here, so every record is whole or reported damaged.
@@ -110,16 +169,16 @@ int Expand_All(std::span<const std::uint8_t> input, std::uint8_t* dst, std::size
     return KYL_OK;
 }
 
-using T_One_Shot = int (*)(std::span<const std::uint8_t>, std::uint8_t*, std::size_t, std::size_t&);
+using T_One_Shot = int (*)(std::span<const std::uint8_t>, unsigned, std::uint8_t*, std::size_t, std::size_t&);
 
 int Run_One_Shot(T_One_Shot work, const void* src, std::size_t src_size, void* dst, std::size_t dst_capacity,
-                 std::size_t* dst_size) {
+                 std::size_t* dst_size, unsigned threads) {
     if (dst_size == nullptr) return KYL_BAD_ARGUMENT;
     *dst_size = 0;
     if ((src == nullptr && src_size > 0) || (dst == nullptr && dst_capacity > 0)) return KYL_BAD_ARGUMENT;
     std::size_t written = 0;
     const int status = Guarded([&] {
-        return work({static_cast<const std::uint8_t*>(src), src_size}, static_cast<std::uint8_t*>(dst),
+        return work({static_cast<const std::uint8_t*>(src), src_size}, threads, static_cast<std::uint8_t*>(dst),
                     dst_capacity, written);
     });
     if (status == KYL_OK) *dst_size = written;
@@ -154,21 +213,21 @@ size_t kyl_compress_bound(size_t src_size) {
 }
 
 int kyl_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
-                 unsigned /*threads*/) {
-    return Run_One_Shot(Compress_All, src, src_size, dst, dst_capacity, dst_size);
+                 unsigned threads) {
+    return Run_One_Shot(Compress_All, src, src_size, dst, dst_capacity, dst_size, threads);
 }
 
 int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
-               unsigned /*threads*/) {
-    return Run_One_Shot(Expand_All, src, src_size, dst, dst_capacity, dst_size);
+               unsigned threads) {
+    return Run_One_Shot(Expand_All, src, src_size, dst, dst_capacity, dst_size, threads);
 }
 
-int kyl_stream_create(kyl_stream** stream, int direction, unsigned /*threads*/) {
+int kyl_stream_create(kyl_stream** stream, int direction, unsigned threads) {
     if (stream == nullptr) return KYL_BAD_ARGUMENT;
     *stream = nullptr;
     if (direction != KYL_STREAM_COMPRESS && direction != KYL_STREAM_EXPAND) return KYL_BAD_ARGUMENT;
     return Guarded([&] {
-        *stream = std::make_unique<kyl_stream>(direction).release();
+        *stream = std::make_unique<kyl_stream>(direction, threads).release();
         return KYL_OK;
     });
 }

@@ -13,6 +13,7 @@
 #include <cwctype>
 #include <iostream>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #include <dirent.h>
@@ -483,6 +484,28 @@ T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size, std::size_t large
     if (from < end) ::madvise(reinterpret_cast<void*>(from), end - from, MADV_HUGEPAGE);
 #endif
     return T_KYL_Block_Memory(static_cast<std::uint8_t*>(memory), T_KYL_Memory_Release{size});
+}
+
+// ------------------------------------------------------------------- threads
+
+std::thread KYL_Start_Thread(std::function<void()> body) {
+    // A new thread inherits its creator's signal mask: every signal a thread
+    // may take from another is held back while it is created, then released
+    // again in the creator alone.  Faults (SIGSEGV and the like) stay with the
+    // thread that causes them.
+    sigset_t held;
+    sigfillset(&held);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&held, fault);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &held, &before);
+    try {
+        std::thread thread(std::move(body));
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        return thread;
+    } catch (const std::system_error& error) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        throw T_KYL_Platform_Error(std::string("cannot start a thread: ") + error.what());
+    }
 }
 
 // --------------------------------------------------------------------- clock

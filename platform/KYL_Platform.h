@@ -5,10 +5,12 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A failure of the platform (a file that cannot be opened, created, read or
@@ -185,6 +187,12 @@ struct T_KYL_Memory_Release {
 };
 using T_KYL_Block_Memory = std::unique_ptr<std::uint8_t[], T_KYL_Memory_Release>;
 T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size, std::size_t large_pages_from = 0);
+
+// Starts `body` on a new thread that never receives the asynchronous signals
+// (interrupt, termination, hang-up and the like): they reach the threads that
+// own the files, where the handlers that remove unfinished outputs run.
+// Throws T_KYL_Platform_Error when the system has no thread to give.
+std::thread KYL_Start_Thread(std::function<void()> body);
 
 // Lower case by the locale's rules, multi-byte characters included; bytes
 // that do not form a character stay as they are.

@@ -35,7 +35,7 @@ check_example() {
     echo "$name: the example writes what kyl -c writes and expands it back"
 }
 
-PKG_CONFIG_PATH="$prefix/lib/pkgconfig" cc -Wall -Wextra "$top/examples/kyl_example.c" \
+PKG_CONFIG_PATH="$prefix/lib/pkgconfig" cc -Wall -Wextra "$top/examples/example.c" \
     $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs kyl) -o "$scratch/example_pc"
 check_example "$scratch/example_pc" pkg-config
 

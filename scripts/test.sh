@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds kyl and runs every test: the unit and command-line tests in a release
 # build and an installation of it with the example built against it, the same
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# short run of each fuzzer.  KYL_QUICK=1 runs the release tests and the
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests
+# that run several threads under ThreadSanitizer, and a short run of each
+# fuzzer.  KYL_QUICK=1 runs the release tests and the
 # installation check only.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -25,9 +26,14 @@ cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL
 cmake --build "$top/build-sanitize" -j"$jobs"
 ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
 
+echo "== ThreadSanitizer build and the threaded tests"
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_TSAN=ON -DBUILD_TESTING=ON >/dev/null
+cmake --build "$top/build-tsan" -j"$jobs" --target kyl_tests
+ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -R "Parallel|Threads"
+
 if [ -f "$top/fuzz/CMakeLists.txt" ]; then
-    echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-60} s per target"
+    echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-30} s per target"
     kyl_require_packages clang libclang-rt-dev
-    "$top/fuzz/run.sh" "${KYL_FUZZ_SECONDS:-60}"
+    "$top/fuzz/run.sh" "${KYL_FUZZ_SECONDS:-30}"
 fi
 echo "All tests passed."

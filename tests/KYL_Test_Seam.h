@@ -7,6 +7,7 @@
 
 #include "codec/KYL_MCP_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
+#include "entropy/KYL_Model_Unit.h"
 #include "transforms/KYL_BWT_Unit.h"
 
 struct T_KYL_Test_Seam {
@@ -17,6 +18,15 @@ struct T_KYL_Test_Seam {
     static bool& Use_Single_Walk(T_KYL_BWT& bwt) { return bwt.Use_Single_Walk; }
     static T_KYL_BWT::T_Sort_Mode Used_Mode(const T_KYL_BWT& bwt) { return bwt.Used_Mode; }
     static bool Used_Whole_Block_Sort(const T_KYL_BWT& bwt) { return bwt.Used_Whole_Block_Sort; }
+
+    // T_KYL_Range_Coder: the margin of the last section's tail.
+    static std::int32_t Tail_Margin(const T_KYL_Range_Coder& coder) { return coder.Tail_Margin(); }
+
+    // T_KYL_Context_Model: its contexts and their masks.
+    static std::int32_t Short_Context(const T_KYL_Context_Model& model) { return model.Context_1; }
+    static std::int32_t Long_Context(const T_KYL_Context_Model& model) { return model.Context_2; }
+    static std::int32_t Short_Mask(const T_KYL_Context_Model& model) { return model.Mask_1; }
+    static std::int32_t Long_Mask(const T_KYL_Context_Model& model) { return model.Mask_2; }
 
     // T_KYL_Coder: the payload capacity, and the steps of its symbol loops.
     static std::int32_t& Payload_Capacity(T_KYL_Coder& coder) { return coder.Payload_Capacity; }

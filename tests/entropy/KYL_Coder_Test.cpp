@@ -276,8 +276,19 @@ TEST_F(T_KYL_Coder_Block, Refuses_Class_Byte_Above_Highest_Class) {
     EXPECT_EQ(Ranks(), T_Bytes{5});
 }
 
-TEST_F(T_KYL_Coder_Block, Refuses_Counts_Beyond_Run_Area) {
+TEST_F(T_KYL_Coder_Block, Refuses_Counts_Beyond_Run_Area_Or_Block) {
     Load(Expected_Payload(Counts_Bytes(1, {0x300000, 0x300000}), {}, {}));
+    EXPECT_THROW(Coder.Decode(Data), T_KYL_Damaged_Block);
+    // 240,000 mantissas of class 20, all there and cheap to code, stand for
+    // runs of 22 ranks each: more ranks than a block holds.
+    std::vector<std::int32_t> count_bytes{20};
+    for (std::int32_t e = 0; e <= 20; ++e) count_bytes.insert(count_bytes.end(), {e == 20 ? 3 : 0, e == 20 ? 0xA9 : 0, e == 20 ? 0x80 : 0});
+    std::vector<T_Mantissa_Step> steps;
+    for (int i = 0; i < 240000; ++i) {
+        steps.push_back({M3, 0});
+        steps.insert(steps.end(), 17, T_Mantissa_Step{Bit, 0});
+    }
+    Load(Expected_Payload(count_bytes, steps, {}));
     EXPECT_THROW(Coder.Decode(Data), T_KYL_Damaged_Block);
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "KYL_Test_Seam.h"
 #include "tests/entropy/KYL_Entropy_Test_Support.h"
 
 namespace {
@@ -48,7 +49,7 @@ T_Bytes Encode_Steps(const std::vector<T_Step>& steps, T_Model_Set& models, std:
     coder.Start_Encoding(out.data(), 0, std::int32_t(out.size()));
     for (const T_Step& step : steps) coder.Encode_Model_Symbol(models.Pick(step.Model), step.Symbol);
     out.resize(std::size_t(coder.Finish_Encoding()));
-    if (margin) *margin = coder.Tail_Margin();
+    if (margin) *margin = T_KYL_Test_Seam::Tail_Margin(coder);
     return out;
 }
 

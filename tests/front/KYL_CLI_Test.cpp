@@ -38,7 +38,10 @@ std::string After_Banner(const std::string& output) {
 TEST(KYL_Console, Without_A_Pass_Prints_Banner_And_Help_Only) {
     T_Temp_Dir dir;
     const std::vector<std::pair<std::vector<std::string>, int>> runs = {
-        {{}, 0}, {{"-h"}, 0}, {{"-v"}, 1}, {{"-xc", "a"}, 1}, {{"-d", "f.kyl"}, 1}, {{"file.txt"}, 1}};
+        {{}, 0}, {{"-h"}, 0}, {{"-v"}, 1}, {{"-xc", "a"}, 1}, {{"-d", "f.kyl"}, 1}, {{"file.txt"}, 1},
+        // Long options that kyl does not know, or cannot use, even beside -h.
+        {{"-c", "a", "--threads=0"}, 1}, {{"--Threads=2", "-c", "a"}, 1}, {{"-h", "--threads=two"}, 1},
+        {{"--threads=", "-e", "a"}, 1}, {{"--", "-c", "a"}, 1}};
     for (const auto& [arguments, status] : runs) {
         const T_Run_Result run = Run_KYL(dir.Path(), arguments);
         EXPECT_EQ(run.Exit_Status, status) << (arguments.empty() ? "" : arguments[0]);
@@ -49,6 +52,29 @@ TEST(KYL_Console, Without_A_Pass_Prints_Banner_And_Help_Only) {
         EXPECT_NE(rest.find("  kyl.exe -cv *.exe        kyl\r\n"), std::string::npos);
         EXPECT_EQ(rest.find("Number of files"), std::string::npos);
     }
+}
+
+// --threads stands anywhere, is not one of the six parameters, and changes
+// neither a byte nor a text.
+TEST(KYL_Console, Threads_Change_Neither_Bytes_Nor_Texts) {
+    T_Temp_Dir dir;
+    Write_File(dir / "t.txt", Text_Like_Bytes(5242880 + 9000, 5));
+    const T_Run_Result one = Run_KYL(dir.Path(), {"-cv", "t.txt"});
+    const std::vector<std::uint8_t> compressed = Read_File(dir / "t.kyl");
+    const T_Run_Result two = Run_KYL(dir.Path(), {"--threads=2", "-cv", "t.txt"});
+    EXPECT_EQ(Mask_Times(two.Output), Mask_Times(one.Output));
+    EXPECT_EQ(Read_File(dir / "t.kyl"), compressed);
+    // The six parameters are -c to e5: e5 is the extension, e6 goes unread.
+    const T_Run_Result six = Run_KYL(dir.Path(), {"-c", "t.txt", "e2", "e3", "--threads=auto", "e4", "e5", "e6"});
+    EXPECT_EQ(six.Exit_Status, 0);
+    EXPECT_EQ(Read_File(dir / "t.e5"), compressed);
+
+    const T_Run_Result expand_one = Run_KYL(dir.Path(), {"-ev", "t.kyl"});
+    const std::vector<std::uint8_t> expanded = Read_File(dir / "t.exp");
+    const T_Run_Result expand_three = Run_KYL(dir.Path(), {"-ev", "t.kyl", "--threads=3"});
+    EXPECT_EQ(Mask_Times(expand_three.Output), Mask_Times(expand_one.Output));
+    EXPECT_EQ(Read_File(dir / "t.exp"), expanded);
+    EXPECT_EQ(expanded, Read_File(dir / "t.txt"));
 }
 
 TEST(KYL_Console, Verbose_Compression_Reports_Each_File_And_The_Totals) {

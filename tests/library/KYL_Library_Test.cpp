@@ -16,28 +16,31 @@ namespace {
 using namespace kyl_test;
 using T_Bytes = std::vector<std::uint8_t>;
 
-T_Bytes Compress(const T_Bytes& original) {
+T_Bytes Compress(const T_Bytes& original, unsigned threads = 1) {
     T_Bytes compressed(kyl_compress_bound(original.size()));
     std::size_t size = 0;
-    EXPECT_EQ(kyl_compress(original.data(), original.size(), compressed.data(), compressed.size(), &size, 1), KYL_OK);
+    EXPECT_EQ(kyl_compress(original.data(), original.size(), compressed.data(), compressed.size(), &size, threads),
+              KYL_OK);
     compressed.resize(size);
     return compressed;
 }
 
-T_Bytes Expand(const T_Bytes& compressed, std::size_t capacity) {
+T_Bytes Expand(const T_Bytes& compressed, std::size_t capacity, unsigned threads = 1) {
     T_Bytes expanded(capacity);
     std::size_t size = 0;
-    EXPECT_EQ(kyl_expand(compressed.data(), compressed.size(), expanded.data(), expanded.size(), &size, 0), KYL_OK);
+    EXPECT_EQ(kyl_expand(compressed.data(), compressed.size(), expanded.data(), expanded.size(), &size, threads),
+              KYL_OK);
     expanded.resize(size);
     return expanded;
 }
 
-// Runs `input` through a stream of `direction`, fed and taken in pieces of
-// random sizes up to `largest` bytes.
-T_Bytes Through_Stream(int direction, const T_Bytes& input, std::size_t largest, std::uint32_t seed) {
+// Runs `input` through a stream of `direction` on `threads` threads, fed and
+// taken in pieces of random sizes up to `largest` bytes.
+T_Bytes Through_Stream(int direction, const T_Bytes& input, std::size_t largest, std::uint32_t seed,
+                       unsigned threads = 1) {
     std::mt19937 random(seed);
     kyl_stream* stream = nullptr;
-    EXPECT_EQ(kyl_stream_create(&stream, direction, 1), KYL_OK);
+    EXPECT_EQ(kyl_stream_create(&stream, direction, threads), KYL_OK);
     T_Bytes output;
     std::vector<std::uint8_t> piece(largest);
     auto take_all = [&] {
@@ -87,6 +90,22 @@ TEST_F(Library, Streams_In_Pieces_Of_Any_Size_Give_The_One_Shot_Bytes) {
     EXPECT_EQ(Through_Stream(KYL_STREAM_COMPRESS, small, 7, 4), Compress(small));
     EXPECT_EQ(Through_Stream(KYL_STREAM_EXPAND, Compress(small), 5, 5), small);
     EXPECT_TRUE(Through_Stream(KYL_STREAM_COMPRESS, {}, 5, 6).empty());
+}
+
+// Blocks coded on several threads give the bytes of one thread.  A stream
+// freed with its blocks in work waits for its workers.
+TEST_F(Library, Threads_Give_The_Bytes_Of_One_In_Calls_And_Streams) {
+    EXPECT_EQ(Compress(Original, 3), Program_Output);
+    EXPECT_EQ(Expand(Program_Output, Original.size(), 0), Original);
+    EXPECT_EQ(Through_Stream(KYL_STREAM_COMPRESS, Original, 70000, 7, 2), Program_Output);
+    EXPECT_EQ(Through_Stream(KYL_STREAM_EXPAND, Program_Output, 3000, 8, 3), Original);
+
+    kyl_stream* stream = nullptr;
+    ASSERT_EQ(kyl_stream_create(&stream, KYL_STREAM_COMPRESS, 2), KYL_OK);
+    std::size_t consumed = 0;
+    for (std::size_t at = 0; at < Original.size(); at += consumed)
+        ASSERT_EQ(kyl_stream_feed(stream, Original.data() + at, Original.size() - at, &consumed), KYL_OK);
+    kyl_stream_free(stream);
 }
 
 // Each thread has its own stream; together they give what each gives alone.
@@ -167,6 +186,30 @@ TEST(Library_Damage, A_Stream_Reports_Damage_After_The_Intact_Blocks) {
     EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), KYL_DAMAGED);
     EXPECT_EQ(taken, 0u);
     kyl_stream_free(stream);
+}
+
+// On several threads a stream ends as on one: the intact blocks before a
+// record whose CRC-32 fails (found by a worker) or whose header cannot start a
+// block (found while framing) are delivered, then KYL_DAMAGED.
+TEST(Library_Threads, A_Stream_On_Three_Threads_Stops_After_The_Intact_Blocks) {
+    const T_Bytes original = Text_Like_Bytes(1000, 52);
+    const T_Bytes record = Compress(original);
+    for (const std::size_t damaged_byte : {2u, 0u}) {
+        T_Bytes file;
+        for (int i = 0; i < 6; ++i) file.insert(file.end(), record.begin(), record.end());
+        file[3 * record.size() + damaged_byte] ^= damaged_byte == 0 ? 0x0C : 0x10;
+        kyl_stream* stream = nullptr;
+        ASSERT_EQ(kyl_stream_create(&stream, KYL_STREAM_EXPAND, 3), KYL_OK);
+        std::size_t consumed = 0, taken = 0;
+        ASSERT_EQ(kyl_stream_feed(stream, file.data(), file.size(), &consumed), KYL_OK);
+        ASSERT_EQ(consumed, file.size());
+        ASSERT_EQ(kyl_stream_finish(stream), KYL_OK);
+        T_Bytes out(6 * original.size());
+        EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), KYL_DAMAGED);
+        EXPECT_EQ(taken, 3 * original.size()) << "damage at byte " << damaged_byte;
+        EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), KYL_DAMAGED);
+        kyl_stream_free(stream);
+    }
 }
 
 // 300,000 records of one byte each, as a concatenation of tiny compressed

@@ -7,7 +7,7 @@
  * COMPRESSED and their expansion to EXPANDED.  Build it against an installed
  * libkyl with
  *
- *     cc kyl_example.c $(pkg-config --cflags --libs kyl) -o kyl_example
+ *     cc example.c $(pkg-config --cflags --libs kyl) -o kyl_example
  */
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,0 +1,366 @@
+#include "codec/KYL_Pipeline_Unit.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <functional>
+
+#include "platform/KYL_Platform.h"
+
+static_assert(std::size_t(Block_Buffer_Capacity) <= T_KYL_Pipeline::Job_Buffer_Size,
+              "a job's buffer takes any block the controller gives");
+
+struct T_KYL_Pipeline::T_Job {
+    T_KYL_Block_Memory Buffer;  // Job_Buffer_Size bytes, made when first needed
+    std::size_t Length = 0;     // input bytes at the start of Buffer
+    bool Expand = false;
+    std::uint8_t Transform = 1;
+    // Set by the worker before Done; read by the writer after it.
+    std::span<const std::uint8_t> Result;
+    std::exception_ptr Failure;
+    bool Done = false;
+};
+
+unsigned T_KYL_Pipeline::Online_Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+unsigned T_KYL_Pipeline::Thread_Count(unsigned threads) {
+    return std::min(threads == 0 ? Online_Cores() : threads, Max_Threads);
+}
+
+T_KYL_Pipeline::T_KYL_Pipeline(unsigned threads) : Thread_Limit(Thread_Count(threads)) {
+    Ring.resize(2 * std::size_t(Thread_Limit));
+    // Reserved, so that a worker once started always finds its place.
+    Workers.reserve(Thread_Limit);
+    Controllers.reserve(Thread_Limit);
+}
+
+T_KYL_Pipeline::~T_KYL_Pipeline() { Stop(); }
+
+T_KYL_Pipeline::T_Job& T_KYL_Pipeline::Job_At(std::uint64_t sequence) const {
+    return *Ring[std::size_t(sequence % Ring.size())];
+}
+
+// ------------------------------------------------------------------ reader
+
+std::span<std::uint8_t> T_KYL_Pipeline::Next_Buffer() {
+    const std::lock_guard lock(Mutex);
+    if (Tail - Head == Ring.size()) return {};
+    std::unique_ptr<T_Job>& job = Ring[std::size_t(Tail % Ring.size())];
+    if (!job) job = std::make_unique<T_Job>();
+    if (!job->Buffer) job->Buffer = KYL_Allocate_Block_Memory(Job_Buffer_Size);
+    return {job->Buffer.get(), Job_Buffer_Size};
+}
+
+void T_KYL_Pipeline::Submit_Compression(std::size_t length, std::uint8_t transform) {
+    assert(length > 0 && length <= std::size_t(Block_Size));
+    Submit(length, false, transform);
+}
+
+void T_KYL_Pipeline::Submit_Expansion(std::size_t length) {
+    assert(length > 0 && length <= Job_Buffer_Size);
+    Submit(length, true, 0);
+}
+
+void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transform) {
+    // A worker that cannot be had fails the call before the job counts.
+    Add_Worker_If_Needed();
+    {
+        const std::lock_guard lock(Mutex);
+        assert(Tail - Head < Ring.size() && Ring[std::size_t(Tail % Ring.size())]);
+        T_Job& job = Job_At(Tail);
+        job.Length = length;
+        job.Expand = expand;
+        job.Transform = transform;
+        job.Failure = nullptr;
+        ++Tail;
+    }
+    Work_Ready.notify_one();
+}
+
+void T_KYL_Pipeline::Add_Worker_If_Needed() {
+    {
+        const std::lock_guard lock(Mutex);
+        const std::uint64_t waiting = Tail - Next_To_Start + 1;  // the job being submitted included
+        const std::size_t idle = Workers.size() - Busy;
+        if (waiting <= idle || Workers.size() == Thread_Limit) return;
+    }
+    if (Controllers.size() == Workers.size()) Controllers.push_back(std::make_unique<T_KYL_MCP>());
+    T_KYL_MCP& controller = *Controllers[Workers.size()];
+    Workers.push_back(KYL_Start_Thread([this, &controller] { Work(controller); }));
+}
+
+// ------------------------------------------------------------------ workers
+
+void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
+    std::unique_lock lock(Mutex);
+    for (;;) {
+        Work_Ready.wait(lock, [this] { return Stopping || Next_To_Start < Tail; });
+        if (Stopping) return;
+        const std::uint64_t sequence = Next_To_Start++;
+        T_Job& job = Job_At(sequence);
+        if (sequence < First_Failure) {
+            ++Busy;
+            lock.unlock();
+            Run(job, controller);
+            lock.lock();
+            --Busy;
+            if (job.Failure) First_Failure = std::min(First_Failure, sequence);
+        }
+        job.Done = true;
+        Result_Ready.notify_all();
+    }
+}
+
+// The result goes back into the job's own buffer, so that the worker's
+// controller is free for the next job at once.
+void T_KYL_Pipeline::Run(T_Job& job, T_KYL_MCP& controller) {
+    std::uint8_t* const buffer = job.Buffer.get();
+    const std::span<const std::uint8_t> input(buffer, job.Length);
+    try {
+        if (job.Expand) {
+            // The reader framed exactly one record, so it ends with the input.
+            const T_KYL_Expanded_Record expanded = controller.Expand_Record(input, true);
+            assert(expanded.Consumed == job.Length);
+            // A stored block is a view into the buffer itself and stays there.
+            const std::less<const std::uint8_t*> before;
+            job.Result = expanded.Block;
+            if (before(expanded.Block.data(), buffer) || !before(expanded.Block.data(), buffer + Job_Buffer_Size)) {
+                std::memcpy(buffer, expanded.Block.data(), expanded.Block.size());
+                job.Result = {buffer, expanded.Block.size()};
+            }
+        } else {
+            // Compress_Block copied the block into the controller's memory,
+            // except for a stored record, whose payload is the block in the
+            // buffer: it moves behind the header.
+            const T_KYL_Record record = controller.Compress_Block(input, job.Transform);
+            std::memmove(buffer + record.Header.size(), record.Payload.data(), record.Payload.size());
+            std::memcpy(buffer, record.Header.data(), record.Header.size());
+            job.Result = {buffer, record.Size()};
+        }
+    } catch (...) {
+        job.Failure = std::current_exception();
+    }
+}
+
+// ------------------------------------------------------------------ writer
+
+bool T_KYL_Pipeline::Empty() const {
+    const std::lock_guard lock(Mutex);
+    return Head == Tail;
+}
+
+bool T_KYL_Pipeline::Failed() const {
+    const std::lock_guard lock(Mutex);
+    return First_Failure != UINT64_MAX;
+}
+
+std::optional<std::span<const std::uint8_t>> T_KYL_Pipeline::Oldest_Result(bool wait) {
+    std::unique_lock lock(Mutex);
+    assert(Head < Tail);
+    T_Job& job = Job_At(Head);
+    if (!job.Done) {
+        if (!wait) return std::nullopt;
+        Result_Ready.wait(lock, [&job] { return job.Done; });
+    }
+    if (job.Failure) std::rethrow_exception(job.Failure);
+    return job.Result;
+}
+
+void T_KYL_Pipeline::Release_Oldest() {
+    const std::lock_guard lock(Mutex);
+    assert(Head < Tail && Job_At(Head).Done);
+    T_Job& job = Job_At(Head);
+    job.Done = false;
+    job.Result = {};
+    ++Head;
+}
+
+void T_KYL_Pipeline::Stop() noexcept {
+    {
+        const std::lock_guard lock(Mutex);
+        Stopping = true;
+    }
+    Work_Ready.notify_all();
+    for (std::thread& worker : Workers) worker.join();
+    Workers.clear();
+    const std::lock_guard lock(Mutex);
+    for (std::uint64_t sequence = Head; sequence < Tail; ++sequence) {
+        T_Job& job = Job_At(sequence);
+        job.Done = false;
+        job.Result = {};
+        job.Failure = nullptr;
+    }
+    Head = Next_To_Start = Tail;
+    First_Failure = UINT64_MAX;
+    Busy = 0;
+    Stopping = false;
+}
+
+// ------------------------------------------------------------- compression
+
+T_KYL_Parallel_Compress_Stream::T_KYL_Parallel_Compress_Stream(T_KYL_Pipeline& pipeline, std::uint8_t transform)
+    : Pipeline(pipeline), Transform(transform) {}
+
+std::span<std::uint8_t> T_KYL_Parallel_Compress_Stream::Input_Space() {
+    if (Input_Ended) return {};
+    const std::span<std::uint8_t> buffer = Pipeline.Next_Buffer();
+    if (buffer.empty()) return {};
+    return buffer.subspan(Gathered, std::size_t(Block_Size) - Gathered);
+}
+
+void T_KYL_Parallel_Compress_Stream::Commit_Input(std::size_t count) {
+    assert(count <= std::size_t(Block_Size) - Gathered);
+    Gathered += count;
+    if (Gathered == std::size_t(Block_Size)) {
+        Pipeline.Submit_Compression(Gathered, Transform);
+        Gathered = 0;
+    }
+}
+
+std::size_t T_KYL_Parallel_Compress_Stream::Feed(std::span<const std::uint8_t> input) {
+    const std::span<std::uint8_t> space = Input_Space();
+    const std::size_t count = std::min(space.size(), input.size());
+    if (count > 0) std::memcpy(space.data(), input.data(), count);
+    Commit_Input(count);
+    return count;
+}
+
+void T_KYL_Parallel_Compress_Stream::Finish_Input() {
+    if (Input_Ended) return;
+    Input_Ended = true;
+    if (Gathered > 0) {
+        Pipeline.Submit_Compression(Gathered, Transform);
+        Gathered = 0;
+    }
+}
+
+std::span<const std::uint8_t> T_KYL_Parallel_Compress_Stream::Output() {
+    if (Holding || Pipeline.Empty()) return Record;
+    const auto record = Pipeline.Oldest_Result(Input_Space().empty());
+    if (!record) return {};
+    Record = *record;
+    Holding = true;
+    return Record;
+}
+
+void T_KYL_Parallel_Compress_Stream::Take_Output(std::size_t count) {
+    assert(count <= Record.size());
+    Record = Record.subspan(count);
+    if (Holding && Record.empty()) {
+        Pipeline.Release_Oldest();
+        Holding = false;
+    }
+}
+
+// --------------------------------------------------------------- expansion
+
+T_KYL_Parallel_Expand_Stream::T_KYL_Parallel_Expand_Stream(T_KYL_Pipeline& pipeline)
+    : Pipeline(pipeline),
+      Window_Memory(KYL_Allocate_Block_Memory(2 * Max_Record_Length)),
+      Window(Window_Memory.get(), 2 * Max_Record_Length) {}
+
+bool T_KYL_Parallel_Expand_Stream::Input_Blocked() const {
+    return Input_Ended || Record_Waiting || Damage || Pipeline.Failed();
+}
+
+// The window is twice the longest record and is moved down only once the
+// next record starts in its second half, as in T_KYL_Expand_Stream.  With no
+// whole record waiting it holds less than one record, so there is room.
+std::span<std::uint8_t> T_KYL_Parallel_Expand_Stream::Input_Space() {
+    if (Input_Blocked()) return {};
+    if (Begin >= Max_Record_Length) {
+        std::memmove(Window.data(), Window.data() + Begin, End - Begin);
+        End -= Begin;
+        Begin = 0;
+    }
+    return Window.subspan(End);
+}
+
+void T_KYL_Parallel_Expand_Stream::Commit_Input(std::size_t count) {
+    assert(count <= Window.size() - End);
+    End += count;
+    Dispatch();
+}
+
+std::size_t T_KYL_Parallel_Expand_Stream::Feed(std::span<const std::uint8_t> input) {
+    const std::span<std::uint8_t> space = Input_Space();
+    const std::size_t count = std::min(space.size(), input.size());
+    if (count > 0) std::memcpy(space.data(), input.data(), count);
+    Commit_Input(count);
+    return count;
+}
+
+void T_KYL_Parallel_Expand_Stream::Finish_Input() {
+    if (Input_Ended) return;
+    Input_Ended = true;
+    Dispatch();
+}
+
+// A record decodes from its own bytes alone (the coder reads zeros past its
+// payload), so a job gets the record and nothing after it.  Framing stops at
+// the first failure: nothing after it is ever handed out.
+void T_KYL_Parallel_Expand_Stream::Dispatch() {
+    Record_Waiting = false;
+    while (!Damage && !Pipeline.Failed()) {
+        std::size_t length = 0;
+        try {
+            length = T_KYL_MCP::Record_Length({Window.data() + Begin, End - Begin}, Input_Ended);
+        } catch (const T_KYL_Damaged_Block&) {
+            Damage = std::current_exception();
+            return;
+        }
+        if (length == 0) return;
+        const std::span<std::uint8_t> buffer = Pipeline.Next_Buffer();
+        if (buffer.empty()) {
+            Record_Waiting = true;
+            return;
+        }
+        std::memcpy(buffer.data(), Window.data() + Begin, length);
+        Pipeline.Submit_Expansion(length);
+        Begin += length;
+    }
+}
+
+void T_KYL_Parallel_Expand_Stream::Throw_Damage(std::exception_ptr damage) const {
+    try {
+        std::rethrow_exception(damage);
+    } catch (T_KYL_Damaged_Block& block_damage) {
+        block_damage.Set_Block_Index(Block_Index);
+        throw;
+    }
+}
+
+std::span<const std::uint8_t> T_KYL_Parallel_Expand_Stream::Output() {
+    while (!Holding) {
+        Dispatch();
+        // A framing failure comes out once the blocks before it are out.
+        if (Pipeline.Empty()) {
+            if (Damage) Throw_Damage(Damage);
+            return {};
+        }
+        std::optional<std::span<const std::uint8_t>> block;
+        try {
+            block = Pipeline.Oldest_Result(Input_Blocked());
+        } catch (const T_KYL_Damaged_Block&) {
+            Throw_Damage(std::current_exception());
+        }
+        if (!block) return {};
+        Block = *block;
+        Holding = true;
+        // A record may expand to an empty block; the loop goes on to the next.
+        if (Block.empty()) Release_Block();
+    }
+    return Block;
+}
+
+void T_KYL_Parallel_Expand_Stream::Take_Output(std::size_t count) {
+    assert(count <= Block.size());
+    Block = Block.subspan(count);
+    if (Holding && Block.empty()) Release_Block();
+}
+
+void T_KYL_Parallel_Expand_Stream::Release_Block() {
+    Pipeline.Release_Oldest();
+    Holding = false;
+    ++Block_Index;
+}

@@ -1,0 +1,177 @@
+// Blocks compressed and expanded on several threads at once.  Blocks are
+// independent (every model starts afresh with every block), so workers may
+// code them in any order; their results are handed out in input order, and
+// the bytes are those of one thread whatever the number of workers.
+//
+// One thread, the caller's, is both the reader that fills jobs and submits
+// them in input order and the writer that takes their results in the same
+// order; the workers run the block codec, each on a controller of its own.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "codec/KYL_MCP_Unit.h"
+
+class T_KYL_Pipeline {
+public:
+    // The most workers a pipeline runs; a larger request gets this many.
+    static constexpr unsigned Max_Threads = 1024;
+    // Every job's buffer: the longest record, which is longer than any block.
+    static constexpr std::size_t Job_Buffer_Size = Max_Record_Length;
+
+    // The number of online cores, at least 1.
+    static unsigned Online_Cores();
+    // The workers a request of `threads` gets: 0 asks for one per online
+    // core; at most Max_Threads.
+    static unsigned Thread_Count(unsigned threads);
+
+    // Up to `threads` workers (0: one per online core), each started when a
+    // job finds no idle worker.  At most two jobs per worker are in flight.
+    explicit T_KYL_Pipeline(unsigned threads);
+    // Stops and joins the workers.
+    ~T_KYL_Pipeline();
+    T_KYL_Pipeline(const T_KYL_Pipeline&) = delete;
+    T_KYL_Pipeline& operator=(const T_KYL_Pipeline&) = delete;
+
+    unsigned Threads() const { return Thread_Limit; }
+
+    // ------------------------------------------------------------ the reader
+
+    // The buffer (Job_Buffer_Size bytes) of the next job, to be filled before
+    // it is submitted; empty while every job is in flight.
+    std::span<std::uint8_t> Next_Buffer();
+    // Submits the next job: compress the block in the first `length`
+    // (1..Block_Size) bytes of its buffer with `transform` (as
+    // T_KYL_MCP::Compress_Block), or expand the one whole record there.
+    void Submit_Compression(std::size_t length, std::uint8_t transform);
+    void Submit_Expansion(std::size_t length);
+
+    // ------------------------------------------------------------ the writer
+
+    // No job in flight.
+    bool Empty() const;
+    // The result of the oldest job in flight (precondition: !Empty()): its
+    // record or its block.  Waits for it when `wait`; otherwise nothing while
+    // it is not done.  Throws what the job threw: T_KYL_Damaged_Block for a
+    // record that does not expand.  Valid until Release_Oldest.
+    std::optional<std::span<const std::uint8_t>> Oldest_Result(bool wait);
+    void Release_Oldest();
+    // True once a job failed; the jobs after it are not worked on, since
+    // nothing after a failure is ever handed out.
+    bool Failed() const;
+
+    // Drops every job in flight, lets the workers finish the blocks in their
+    // hands and joins them.  The controllers and buffers stay for later jobs.
+    void Stop() noexcept;
+
+private:
+    struct T_Job;
+
+    void Submit(std::size_t length, bool expand, std::uint8_t transform);
+    // Starts one more worker when the queued jobs outnumber the idle ones.
+    void Add_Worker_If_Needed();
+    void Work(T_KYL_MCP& controller);
+    static void Run(T_Job& job, T_KYL_MCP& controller);
+    T_Job& Job_At(std::uint64_t sequence) const;
+
+    const unsigned Thread_Limit;
+    std::vector<std::unique_ptr<T_KYL_MCP>> Controllers;  // one per worker ever started
+    std::vector<std::thread> Workers;
+    std::vector<std::unique_ptr<T_Job>> Ring;              // two jobs per worker
+
+    // Jobs are numbered in input order.  [Head, Tail) are in flight, of which
+    // [Next_To_Start, Tail) wait for a worker.  Guarded by Mutex.
+    mutable std::mutex Mutex;
+    std::condition_variable Work_Ready;
+    std::condition_variable Result_Ready;
+    std::uint64_t Head = 0;
+    std::uint64_t Tail = 0;
+    std::uint64_t Next_To_Start = 0;
+    std::uint64_t First_Failure = UINT64_MAX;
+    unsigned Busy = 0;  // workers with a job in hand
+    bool Stopping = false;
+};
+
+// A compression stream (the interface of T_KYL_Compress_Stream) whose blocks
+// are compressed by a pipeline.  Input is gathered straight into the next
+// job's buffer.  Output waits for the oldest block only when no input can be
+// taken: while every job is in flight, or once the input has ended.
+// Destroying the stream stops the pipeline.
+class T_KYL_Parallel_Compress_Stream {
+public:
+    explicit T_KYL_Parallel_Compress_Stream(T_KYL_Pipeline& pipeline, std::uint8_t transform = 1);
+    ~T_KYL_Parallel_Compress_Stream() { Pipeline.Stop(); }
+    T_KYL_Parallel_Compress_Stream(const T_KYL_Parallel_Compress_Stream&) = delete;
+    T_KYL_Parallel_Compress_Stream& operator=(const T_KYL_Parallel_Compress_Stream&) = delete;
+
+    std::span<std::uint8_t> Input_Space();
+    void Commit_Input(std::size_t count);
+    std::size_t Feed(std::span<const std::uint8_t> input);
+    void Finish_Input();
+
+    std::span<const std::uint8_t> Output();
+    void Take_Output(std::size_t count);
+    bool Finished() const { return Input_Ended && Gathered == 0 && Pipeline.Empty(); }
+
+private:
+    T_KYL_Pipeline& Pipeline;
+    std::uint8_t Transform;
+    std::size_t Gathered = 0;  // bytes of the next block in the next job's buffer
+    std::span<const std::uint8_t> Record;  // the rest of the oldest job's record
+    bool Holding = false;                  // Record belongs to the oldest job
+    bool Input_Ended = false;
+};
+
+// An expansion stream (the interface of T_KYL_Expand_Stream) whose records
+// are expanded by a pipeline.  Input gathers in a window of two records; each
+// whole record goes to a job of its own, and a header that cannot start a
+// record is reported once the blocks before it are out.  Output waits as in
+// T_KYL_Parallel_Compress_Stream.
+class T_KYL_Parallel_Expand_Stream {
+public:
+    explicit T_KYL_Parallel_Expand_Stream(T_KYL_Pipeline& pipeline);
+    ~T_KYL_Parallel_Expand_Stream() { Pipeline.Stop(); }
+    T_KYL_Parallel_Expand_Stream(const T_KYL_Parallel_Expand_Stream&) = delete;
+    T_KYL_Parallel_Expand_Stream& operator=(const T_KYL_Parallel_Expand_Stream&) = delete;
+
+    std::span<std::uint8_t> Input_Space();
+    void Commit_Input(std::size_t count);
+    std::size_t Feed(std::span<const std::uint8_t> input);
+    void Finish_Input();
+
+    // Throws T_KYL_Damaged_Block, carrying the block's index in the stream,
+    // at the first damaged block.
+    std::span<const std::uint8_t> Output();
+    void Take_Output(std::size_t count);
+    bool Finished() const { return Input_Ended && Begin == End && !Damage && Pipeline.Empty(); }
+
+private:
+    // Submits the whole records of the window while jobs are free.
+    void Dispatch();
+    // No input can be taken until output is: the window's next record waits
+    // for a job, or no more input is of use.
+    bool Input_Blocked() const;
+    [[noreturn]] void Throw_Damage(std::exception_ptr damage) const;
+    void Release_Block();
+
+    T_KYL_Pipeline& Pipeline;
+    T_KYL_Block_Memory Window_Memory;
+    std::span<std::uint8_t> Window;
+    std::size_t Begin = 0;  // the next record starts at Window[Begin]
+    std::size_t End = 0;    // input held: Window[Begin..End-1]
+    bool Record_Waiting = false;
+    std::exception_ptr Damage;  // the record after those submitted cannot be framed
+    std::span<const std::uint8_t> Block;  // the rest of the oldest job's block
+    bool Holding = false;                 // Block belongs to the oldest job
+    std::int64_t Block_Index = 0;  // blocks handed out
+    bool Input_Ended = false;
+};

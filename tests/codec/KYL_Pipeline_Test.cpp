@@ -1,0 +1,98 @@
+// Files on several threads: the bytes of one thread for every size and thread
+// count, and the end of one thread when a block is damaged or a file fails.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "KYL_Test_Support.h"
+#include "KYL_Test_Seam.h"
+#include "codec/KYL_MCP_Unit.h"
+
+namespace {
+
+using namespace kyl_test;
+using T_Bytes = std::vector<std::uint8_t>;
+
+T_Bytes Prefix(const T_Bytes& bytes, std::size_t length) { return T_Bytes(bytes.begin(), bytes.begin() + long(length)); }
+
+class Parallel_Files : public ::testing::Test {
+protected:
+    T_Bytes Compress(T_KYL_MCP& controller, const T_Bytes& original, std::uint8_t transform = 1) {
+        Write_File(Dir / "in.txt", original);
+        controller.Compress_File(Dir / "in.txt", Dir / "in.kyl", transform);
+        return Read_File(Dir / "in.kyl");
+    }
+    T_Bytes Expand(T_KYL_MCP& controller, const T_Bytes& compressed) {
+        Write_File(Dir / "in.kyl", compressed);
+        controller.Expand_File(Dir / "in.kyl", Dir / "in.exp");
+        return Read_File(Dir / "in.exp");
+    }
+
+    T_Temp_Dir Dir;
+};
+
+// Sizes at and around the block boundary and three blocks of other kinds (a
+// period of seven bytes, which sorts fast, text and noise), coded and stored.
+// Each controller runs all files of its thread count, as a pass of kyl does.
+TEST_F(Parallel_Files, Give_The_Bytes_Of_One_Thread_For_Every_Size_And_Thread_Count) {
+    T_Bytes blocks;
+    for (std::size_t i = 0; i < std::size_t(Block_Size); ++i) blocks.push_back(std::uint8_t("periodic"[i % 7]));
+    const T_Bytes text = Text_Like_Bytes(std::size_t(Block_Size), 1), noise = Random_Bytes(100000, 2);
+    blocks.insert(blocks.end(), text.begin(), text.end());
+    blocks.insert(blocks.end(), noise.begin(), noise.end());
+    const std::size_t full = std::size_t(Block_Size);
+    const T_Bytes inputs[] = {{}, {'a'}, Prefix(blocks, full - 1), Prefix(blocks, full), Prefix(blocks, full + 1), blocks};
+
+    T_KYL_MCP one_thread;
+    std::vector<T_Bytes> expected;
+    for (const T_Bytes& input : inputs) expected.push_back(Compress(one_thread, input));
+    const T_Bytes stored = Compress(one_thread, blocks, 0);
+    for (const unsigned threads : {2u, 3u, 8u}) {
+        T_KYL_MCP controller(threads);
+        for (std::size_t i = 0; i < std::size(inputs); ++i) {
+            EXPECT_EQ(Compress(controller, inputs[i]), expected[i]) << threads << " threads, input " << i;
+            EXPECT_EQ(Expand(controller, expected[i]), inputs[i]) << threads << " threads, input " << i;
+        }
+        EXPECT_EQ(Compress(controller, blocks, 0), stored) << threads << " threads";
+        EXPECT_EQ(Expand(controller, stored), blocks) << threads << " threads";
+    }
+}
+
+// A read that fails in the second block, or a write that fails on the first
+// record while the next blocks are in work, ends the call with the platform
+// error and no output; the controller's next file is whole.
+TEST_F(Parallel_Files, A_Failing_File_Stops_The_Workers_And_The_Next_File_Is_Whole) {
+    Write_File(Dir / "in.txt", Random_Bytes(2 * std::size_t(Block_Size) + 3000, 4));
+    const std::string output = Dir / "out.kyl";
+    T_KYL_MCP controller(3);
+    T_KYL_Fault_Plan faults;
+    T_KYL_Test_Seam::Install_Faults(controller, &faults);
+    faults.Read_Fails_After = std::int64_t(Block_Size) + 10;
+    EXPECT_THROW(controller.Compress_File(Dir / "in.txt", output, 1), T_KYL_Platform_Error);
+    EXPECT_FALSE(std::filesystem::exists(output));
+    faults = T_KYL_Fault_Plan{};
+    faults.Write_Fails_After = 100;  // records of noise are written straight through
+    EXPECT_THROW(controller.Compress_File(Dir / "in.txt", output, 1), T_KYL_Platform_Error);
+    EXPECT_FALSE(std::filesystem::exists(output));
+    faults = T_KYL_Fault_Plan{};
+    const T_Bytes next = Text_Like_Bytes(3000, 5);
+    EXPECT_EQ(Expand(controller, Compress(controller, next)), next);
+}
+
+// A CRC-32 mismatch in the second of three blocks: the first block is kept, the
+// message and status are those of one thread, and no summary follows.
+TEST_F(Parallel_Files, A_Damaged_Middle_Block_Keeps_The_Blocks_Before_It) {
+    const T_Bytes original = Text_Like_Bytes(2 * std::size_t(Block_Size) + 5000, 3);
+    T_KYL_MCP controller;
+    T_Bytes damaged = Compress(controller, original);
+    const std::size_t second = 12 + (damaged[9] | damaged[10] << 8 | damaged[11] << 16);
+    damaged[second + 2] ^= 0x40;  // its CRC-32
+    Write_File(Dir / "d.kyl", damaged);
+    const T_Run_Result run = Run_KYL(Dir.Path(), {"--threads=3", "-e", "d.kyl"});
+    EXPECT_EQ(run.Exit_Status, 2);
+    EXPECT_NE(run.Output.find("\r\nCRC is not valid. Program execution terminated!\r\n"), std::string::npos);
+    EXPECT_EQ(run.Output.find("Number of files"), std::string::npos);
+    EXPECT_EQ(Read_File(Dir / "d.exp"), Prefix(original, std::size_t(Block_Size)));
+}
+
+}  // namespace
