@@ -114,32 +114,35 @@ void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
 // The result goes back into the job's own buffer, so that the worker's
 // controller is free for the next job at once.
 void T_KYL_Pipeline::Run(T_Job& job, T_KYL_MCP& controller) {
-    std::uint8_t* const buffer = job.Buffer.get();
-    const std::span<const std::uint8_t> input(buffer, job.Length);
     try {
-        if (job.Expand) {
-            // The reader framed exactly one record, so it ends with the input.
-            const T_KYL_Expanded_Record expanded = controller.Expand_Record(input, true);
-            assert(expanded.Consumed == job.Length);
-            // A stored block is a view into the buffer itself and stays there.
-            const std::less<const std::uint8_t*> before;
-            job.Result = expanded.Block;
-            if (before(expanded.Block.data(), buffer) || !before(expanded.Block.data(), buffer + Job_Buffer_Size)) {
-                std::memcpy(buffer, expanded.Block.data(), expanded.Block.size());
-                job.Result = {buffer, expanded.Block.size()};
-            }
-        } else {
-            // Compress_Block copied the block into the controller's memory,
-            // except for a stored record, whose payload is the block in the
-            // buffer: it moves behind the header.
-            const T_KYL_Record record = controller.Compress_Block(input, job.Transform);
-            std::memmove(buffer + record.Header.size(), record.Payload.data(), record.Payload.size());
-            std::memcpy(buffer, record.Header.data(), record.Header.size());
-            job.Result = {buffer, record.Size()};
-        }
+        job.Result = job.Expand ? Expand_Job(job, controller) : Compress_Job(job, controller);
     } catch (...) {
         job.Failure = std::current_exception();
     }
+}
+
+std::span<const std::uint8_t> T_KYL_Pipeline::Compress_Job(T_Job& job, T_KYL_MCP& controller) {
+    std::uint8_t* const buffer = job.Buffer.get();
+    // Compress_Block copied the block into the controller's memory, except
+    // for a stored record, whose payload is the block in the buffer: it moves
+    // behind the header.
+    const T_KYL_Record record = controller.Compress_Block({buffer, job.Length}, job.Transform);
+    std::memmove(buffer + record.Header.size(), record.Payload.data(), record.Payload.size());
+    std::memcpy(buffer, record.Header.data(), record.Header.size());
+    return {buffer, record.Size()};
+}
+
+std::span<const std::uint8_t> T_KYL_Pipeline::Expand_Job(T_Job& job, T_KYL_MCP& controller) {
+    std::uint8_t* const buffer = job.Buffer.get();
+    // The reader framed exactly one record, so it ends with the input.
+    const T_KYL_Expanded_Record expanded = controller.Expand_Record({buffer, job.Length}, true);
+    assert(expanded.Consumed == job.Length);
+    // A stored block is a view into the buffer itself and stays there.
+    const std::less<const std::uint8_t*> before;
+    if (!before(expanded.Block.data(), buffer) && before(expanded.Block.data(), buffer + Job_Buffer_Size))
+        return expanded.Block;
+    std::memcpy(buffer, expanded.Block.data(), expanded.Block.size());
+    return {buffer, expanded.Block.size()};
 }
 
 // ------------------------------------------------------------------ writer

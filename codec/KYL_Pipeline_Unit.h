@@ -80,7 +80,10 @@ private:
     // Starts one more worker when the queued jobs outnumber the idle ones.
     void Add_Worker_If_Needed();
     void Work(T_KYL_MCP& controller);
+    // Runs a job; its result or failure is set when it returns.
     static void Run(T_Job& job, T_KYL_MCP& controller);
+    static std::span<const std::uint8_t> Compress_Job(T_Job& job, T_KYL_MCP& controller);
+    static std::span<const std::uint8_t> Expand_Job(T_Job& job, T_KYL_MCP& controller);
     T_Job& Job_At(std::uint64_t sequence) const;
 
     const unsigned Thread_Limit;
