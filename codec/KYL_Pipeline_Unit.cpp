@@ -11,7 +11,7 @@ static_assert(std::size_t(Block_Buffer_Capacity) <= T_KYL_Pipeline::Job_Buffer_S
               "a job's buffer takes any block the controller gives");
 
 struct T_KYL_Pipeline::T_Job {
-    T_KYL_Block_Memory Buffer;  // Job_Buffer_Size bytes, made when first needed
+    std::unique_ptr<std::uint8_t[]> Buffer;  // Job_Buffer_Size bytes, made when first needed
     std::size_t Length = 0;     // input bytes at the start of Buffer
     bool Expand = false;
     std::uint8_t Transform = 1;
@@ -47,34 +47,49 @@ std::span<std::uint8_t> T_KYL_Pipeline::Next_Buffer() {
     if (Tail - Head == Ring.size()) return {};
     std::unique_ptr<T_Job>& job = Ring[std::size_t(Tail % Ring.size())];
     if (!job) job = std::make_unique<T_Job>();
-    if (!job->Buffer) job->Buffer = KYL_Allocate_Block_Memory(Job_Buffer_Size);
+    if (!job->Buffer) job->Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(Job_Buffer_Size);
     return {job->Buffer.get(), Job_Buffer_Size};
 }
 
-void T_KYL_Pipeline::Submit_Compression(std::size_t length, std::uint8_t transform) {
+void T_KYL_Pipeline::Submit_Compression(std::size_t length, std::uint8_t transform, bool last) {
     assert(length > 0 && length <= std::size_t(Block_Size));
-    Submit(length, false, transform);
+    Submit(length, false, transform, last);
 }
 
-void T_KYL_Pipeline::Submit_Expansion(std::size_t length) {
+void T_KYL_Pipeline::Submit_Expansion(std::size_t length, bool last) {
     assert(length > 0 && length <= Job_Buffer_Size);
-    Submit(length, true, 0);
+    Submit(length, true, 0, last);
 }
 
-void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transform) {
-    // A worker that cannot be had fails the call before the job counts.
-    Add_Worker_If_Needed();
+void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transform, bool last) {
+    // Without workers no job is in flight, so a last job is the only one.
+    const bool only = last && Workers.empty();
+    // A worker or controller that cannot be had fails the call before the
+    // job counts.
+    if (!only) Add_Worker_If_Needed();
+    else if (Controllers.empty()) Controllers.push_back(std::make_unique<T_KYL_MCP>());
+    T_Job* job = nullptr;
+    std::uint64_t sequence = 0;
     {
         const std::lock_guard lock(Mutex);
         assert(Tail - Head < Ring.size() && Ring[std::size_t(Tail % Ring.size())]);
-        T_Job& job = Job_At(Tail);
-        job.Length = length;
-        job.Expand = expand;
-        job.Transform = transform;
-        job.Failure = nullptr;
-        ++Tail;
+        sequence = Tail++;
+        job = &Job_At(sequence);
+        job->Length = length;
+        job->Expand = expand;
+        job->Transform = transform;
+        job->Failure = nullptr;
+        if (only) Next_To_Start = Tail;  // no worker is to take it
     }
-    Work_Ready.notify_one();
+    if (!only) {
+        Work_Ready.notify_one();
+        return;
+    }
+    // No worker exists to share the first controller with.
+    Run(*job, *Controllers.front());
+    const std::lock_guard lock(Mutex);
+    if (job->Failure) First_Failure = std::min(First_Failure, sequence);
+    job->Done = true;
 }
 
 void T_KYL_Pipeline::Add_Worker_If_Needed() {
@@ -114,32 +129,35 @@ void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
 // The result goes back into the job's own buffer, so that the worker's
 // controller is free for the next job at once.
 void T_KYL_Pipeline::Run(T_Job& job, T_KYL_MCP& controller) {
-    std::uint8_t* const buffer = job.Buffer.get();
-    const std::span<const std::uint8_t> input(buffer, job.Length);
     try {
-        if (job.Expand) {
-            // The reader framed exactly one record, so it ends with the input.
-            const T_KYL_Expanded_Record expanded = controller.Expand_Record(input, true);
-            assert(expanded.Consumed == job.Length);
-            // A stored block is a view into the buffer itself and stays there.
-            const std::less<const std::uint8_t*> before;
-            job.Result = expanded.Block;
-            if (before(expanded.Block.data(), buffer) || !before(expanded.Block.data(), buffer + Job_Buffer_Size)) {
-                std::memcpy(buffer, expanded.Block.data(), expanded.Block.size());
-                job.Result = {buffer, expanded.Block.size()};
-            }
-        } else {
-            // Compress_Block copied the block into the controller's memory,
-            // except for a stored record, whose payload is the block in the
-            // buffer: it moves behind the header.
-            const T_KYL_Record record = controller.Compress_Block(input, job.Transform);
-            std::memmove(buffer + record.Header.size(), record.Payload.data(), record.Payload.size());
-            std::memcpy(buffer, record.Header.data(), record.Header.size());
-            job.Result = {buffer, record.Size()};
-        }
+        job.Result = job.Expand ? Expand_Job(job, controller) : Compress_Job(job, controller);
     } catch (...) {
         job.Failure = std::current_exception();
     }
+}
+
+std::span<const std::uint8_t> T_KYL_Pipeline::Compress_Job(T_Job& job, T_KYL_MCP& controller) {
+    std::uint8_t* const buffer = job.Buffer.get();
+    // Compress_Block copied the block into the controller's memory, except
+    // for a stored record, whose payload is the block in the buffer: it moves
+    // behind the header.
+    const T_KYL_Record record = controller.Compress_Block({buffer, job.Length}, job.Transform);
+    std::memmove(buffer + record.Header.size(), record.Payload.data(), record.Payload.size());
+    std::memcpy(buffer, record.Header.data(), record.Header.size());
+    return {buffer, record.Size()};
+}
+
+std::span<const std::uint8_t> T_KYL_Pipeline::Expand_Job(T_Job& job, T_KYL_MCP& controller) {
+    std::uint8_t* const buffer = job.Buffer.get();
+    // The reader framed exactly one record, so it ends with the input.
+    const T_KYL_Expanded_Record expanded = controller.Expand_Record({buffer, job.Length}, true);
+    assert(expanded.Consumed == job.Length);
+    // A stored block is a view into the buffer itself and stays there.
+    const std::less<const std::uint8_t*> before;
+    if (!before(expanded.Block.data(), buffer) && before(expanded.Block.data(), buffer + Job_Buffer_Size))
+        return expanded.Block;
+    std::memcpy(buffer, expanded.Block.data(), expanded.Block.size());
+    return {buffer, expanded.Block.size()};
 }
 
 // ------------------------------------------------------------------ writer
@@ -212,7 +230,7 @@ void T_KYL_Parallel_Compress_Stream::Commit_Input(std::size_t count) {
     assert(count <= std::size_t(Block_Size) - Gathered);
     Gathered += count;
     if (Gathered == std::size_t(Block_Size)) {
-        Pipeline.Submit_Compression(Gathered, Transform);
+        Pipeline.Submit_Compression(Gathered, Transform, false);
         Gathered = 0;
     }
 }
@@ -229,7 +247,7 @@ void T_KYL_Parallel_Compress_Stream::Finish_Input() {
     if (Input_Ended) return;
     Input_Ended = true;
     if (Gathered > 0) {
-        Pipeline.Submit_Compression(Gathered, Transform);
+        Pipeline.Submit_Compression(Gathered, Transform, true);
         Gathered = 0;
     }
 }
@@ -256,7 +274,7 @@ void T_KYL_Parallel_Compress_Stream::Take_Output(std::size_t count) {
 
 T_KYL_Parallel_Expand_Stream::T_KYL_Parallel_Expand_Stream(T_KYL_Pipeline& pipeline)
     : Pipeline(pipeline),
-      Window_Memory(KYL_Allocate_Block_Memory(2 * Max_Record_Length)),
+      Window_Memory(std::make_unique_for_overwrite<std::uint8_t[]>(2 * Max_Record_Length)),
       Window(Window_Memory.get(), 2 * Max_Record_Length) {}
 
 bool T_KYL_Parallel_Expand_Stream::Input_Blocked() const {
@@ -297,8 +315,10 @@ void T_KYL_Parallel_Expand_Stream::Finish_Input() {
 }
 
 // A record decodes from its own bytes alone (the coder reads zeros past its
-// payload), so a job gets the record and nothing after it.  Framing stops at
-// the first failure: nothing after it is ever handed out.
+// payload), so a job gets the record and nothing after it.  The first record
+// waits until bytes follow it or the input ends, so that a one-record input
+// expands on the calling thread.  Framing stops at the first failure:
+// nothing after it is ever handed out.
 void T_KYL_Parallel_Expand_Stream::Dispatch() {
     Record_Waiting = false;
     while (!Damage && !Pipeline.Failed()) {
@@ -309,15 +329,16 @@ void T_KYL_Parallel_Expand_Stream::Dispatch() {
             Damage = std::current_exception();
             return;
         }
-        if (length == 0) return;
+        const bool last = Input_Ended && Begin + length == End;
+        if (length == 0 || (!last && !Pipeline.Has_Workers() && Begin + length == End)) return;
         const std::span<std::uint8_t> buffer = Pipeline.Next_Buffer();
         if (buffer.empty()) {
             Record_Waiting = true;
             return;
         }
         std::memcpy(buffer.data(), Window.data() + Begin, length);
-        Pipeline.Submit_Expansion(length);
         Begin += length;
+        Pipeline.Submit_Expansion(length, last);
     }
 }
 

@@ -52,13 +52,18 @@ public:
     // Submits the next job: compress the block in the first `length`
     // (1..Block_Size) bytes of its buffer with `transform` (as
     // T_KYL_MCP::Compress_Block), or expand the one whole record there.
-    void Submit_Compression(std::size_t length, std::uint8_t transform);
-    void Submit_Expansion(std::size_t length);
+    // `last`: no job follows it before Stop.  The only job of an input runs
+    // on the calling thread, before the call returns: a small input costs no
+    // thread and no hand-over.
+    void Submit_Compression(std::size_t length, std::uint8_t transform, bool last);
+    void Submit_Expansion(std::size_t length, bool last);
 
     // ------------------------------------------------------------ the writer
 
     // No job in flight.
     bool Empty() const;
+    // A worker has been started since the last Stop (for the reader only).
+    bool Has_Workers() const { return !Workers.empty(); }
     // The result of the oldest job in flight (precondition: !Empty()): its
     // record or its block.  Waits for it when `wait`; otherwise nothing while
     // it is not done.  Throws what the job threw: T_KYL_Damaged_Block for a
@@ -76,11 +81,14 @@ public:
 private:
     struct T_Job;
 
-    void Submit(std::size_t length, bool expand, std::uint8_t transform);
+    void Submit(std::size_t length, bool expand, std::uint8_t transform, bool last);
     // Starts one more worker when the queued jobs outnumber the idle ones.
     void Add_Worker_If_Needed();
     void Work(T_KYL_MCP& controller);
+    // Runs a job; its result or failure is set when it returns.
     static void Run(T_Job& job, T_KYL_MCP& controller);
+    static std::span<const std::uint8_t> Compress_Job(T_Job& job, T_KYL_MCP& controller);
+    static std::span<const std::uint8_t> Expand_Job(T_Job& job, T_KYL_MCP& controller);
     T_Job& Job_At(std::uint64_t sequence) const;
 
     const unsigned Thread_Limit;
@@ -164,7 +172,7 @@ private:
     void Release_Block();
 
     T_KYL_Pipeline& Pipeline;
-    T_KYL_Block_Memory Window_Memory;
+    std::unique_ptr<std::uint8_t[]> Window_Memory;
     std::span<std::uint8_t> Window;
     std::size_t Begin = 0;  // the next record starts at Window[Begin]
     std::size_t End = 0;    // input held: Window[Begin..End-1]

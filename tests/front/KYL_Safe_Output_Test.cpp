@@ -84,17 +84,21 @@ TEST(KYL_Safe_Outputs, Colliding_Outputs_End_The_Run_Before_Anything_Is_Written)
     EXPECT_EQ(Read_File(other / "x.kyl"), T_Bytes(kept.begin(), kept.end()));
 }
 
+// On one thread, and on three, a moment later, while the workers compress.
 TEST(KYL_Safe_Outputs, An_Interrupt_Leaves_Neither_Output_Nor_Temporary_File) {
     T_Temp_Dir dir;
     Write_File(dir / "big.bin", Random_Bytes(3 * 5242880, 3));
-    const pid_t child = Start_KYL(dir.Path(), {"-c", "big.bin"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (Names_In(dir.Path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(Names_In(dir.Path()).size(), 2u) << "no temporary output appeared";
-    ::kill(child, SIGTERM);
-    EXPECT_EQ(Wait_KYL(child), 128 + SIGTERM);
-    EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"big.bin"});
+    for (const char* threads : {"--threads=1", "--threads=3"}) {
+        const pid_t child = Start_KYL(dir.Path(), {"-c", "big.bin", threads});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (Names_In(dir.Path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_EQ(Names_In(dir.Path()).size(), 2u) << "no temporary output appeared";
+        if (std::string(threads) != "--threads=1") std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(child, SIGTERM);
+        EXPECT_EQ(Wait_KYL(child), 128 + SIGTERM) << threads;
+        EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"big.bin"}) << threads;
+    }
 }
 
 TEST(KYL_Safe_Outputs, A_FIFO_At_The_Output_Name_Is_An_Error_Not_A_Hang) {
