@@ -46,6 +46,7 @@ PEERS = ["bzip2", "xz", "zstd", "pbzip2", "lbzip2"]
 THREADED = ["kyl", "xz", "zstd", "pbzip2", "lbzip2"]
 PACKAGES = {"bzip2": "bzip2", "xz": "xz-utils", "zstd": "zstd", "pbzip2": "pbzip2", "lbzip2": "lbzip2",
             TIME: "time"}
+SILESIA_DIR = "/tmp/kyl-silesia"
 
 
 def peer(tool, threads):
@@ -66,7 +67,6 @@ def label(tool, threads):
     if tool == "kyl":
         return "kyl" if threads == 1 else f"kyl --threads={threads}"
     return peer(tool, threads)[0]
-SILESIA_DIR = "/tmp/kyl-silesia"
 
 
 class Failure(Exception):
