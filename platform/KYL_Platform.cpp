@@ -363,21 +363,33 @@ namespace {
 // apart from every character so that it matches only itself.
 constexpr std::uint32_t Stray_Byte = 0x80000000u;
 
-std::vector<std::uint32_t> Characters_Of(const std::string& text) {
-    std::vector<std::uint32_t> characters;
+// Walks `text` one character of the locale's encoding at a time, calling
+// visit(character, first, length) with the character folded to lower case,
+// or with -1 for a byte that forms none (which then stands alone).
+template <class T_Visit>
+void Walk_Lower_Characters(const std::string& text, T_Visit&& visit) {
     std::mbstate_t state{};
     for (std::size_t at = 0; at < text.size();) {
         wchar_t character = 0;
         std::size_t length = std::mbrtowc(&character, text.data() + at, text.size() - at, &state);
         if (length == std::size_t(-1) || length == std::size_t(-2)) {
-            characters.push_back(Stray_Byte | static_cast<unsigned char>(text[at]));
+            visit(std::wint_t(-1), at, std::size_t(1));
             state = std::mbstate_t{};
             ++at;
             continue;
         }
-        characters.push_back(std::uint32_t(std::towlower(std::wint_t(character))));
-        at += length == 0 ? 1 : length;
+        if (length == 0) length = 1;  // a NUL byte
+        visit(std::towlower(std::wint_t(character)), at, length);
+        at += length;
     }
+}
+
+std::vector<std::uint32_t> Characters_Of(const std::string& text) {
+    std::vector<std::uint32_t> characters;
+    Walk_Lower_Characters(text, [&](std::wint_t lower, std::size_t at, std::size_t) {
+        characters.push_back(lower == std::wint_t(-1) ? Stray_Byte | static_cast<unsigned char>(text[at])
+                                                       : std::uint32_t(lower));
+    });
     return characters;
 }
 
@@ -438,24 +450,14 @@ std::int64_t KYL_File_Size(const std::string& name) {
 std::string KYL_Lower_Case(const std::string& text) {
     std::string lower;
     lower.reserve(text.size());
-    std::mbstate_t state{};
-    for (std::size_t at = 0; at < text.size();) {
-        wchar_t character = 0;
-        std::size_t length = std::mbrtowc(&character, text.data() + at, text.size() - at, &state);
-        if (length == std::size_t(-1) || length == std::size_t(-2)) {
-            lower += text[at];
-            state = std::mbstate_t{};
-            ++at;
-            continue;
-        }
-        if (length == 0) length = 1;
+    Walk_Lower_Characters(text, [&](std::wint_t character, std::size_t at, std::size_t length) {
         char encoded[MB_LEN_MAX];
-        std::mbstate_t out_state{};
-        const std::size_t written = std::wcrtomb(encoded, wchar_t(std::towlower(std::wint_t(character))), &out_state);
+        std::mbstate_t state{};
+        const std::size_t written =
+            character == std::wint_t(-1) ? std::size_t(-1) : std::wcrtomb(encoded, wchar_t(character), &state);
         if (written == std::size_t(-1)) lower.append(text, at, length);
         else lower.append(encoded, written);
-        at += length;
-    }
+    });
     return lower;
 }
 

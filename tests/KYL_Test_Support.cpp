@@ -1,5 +1,6 @@
 #include "KYL_Test_Support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +23,13 @@ T_Temp_Dir::T_Temp_Dir() {
 T_Temp_Dir::~T_Temp_Dir() {
     std::error_code ignored;
     std::filesystem::remove_all(Root, ignored);
+}
+
+std::vector<std::string> Names_In(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::uint8_t> Read_File(const std::string& name) {

@@ -27,6 +27,8 @@ private:
 };
 
 std::vector<std::uint8_t> Read_File(const std::string& name);
+// The names in a folder, hidden ones included, in name order.
+std::vector<std::string> Names_In(const std::filesystem::path& folder);
 void Write_File(const std::string& name, const std::vector<std::uint8_t>& bytes);
 void Write_File(const std::string& name, const std::string& text);
 

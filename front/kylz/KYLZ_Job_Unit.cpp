@@ -134,13 +134,15 @@ void T_KYLZ_Jobs::Process(const std::string& argument) {
         Process_Standard_Input();
         return;
     }
-    switch (KYL_Entry_Kind(argument)) {
+    switch (const T_KYL_Entry_Kind kind = KYL_Entry_Kind(argument)) {
         case T_KYL_Entry_Kind::Missing: Fail(argument + ": No such file or directory", KYLZ_Exit_Error); return;
         case T_KYL_Entry_Kind::Folder:
             if (Options.Recursive) Process_Folder(argument);
             else Fail(argument + " is a folder -- ignored (use -r to walk into it)", KYLZ_Exit_Error);
             return;
-        default: Process_File(argument, true); return;
+        case T_KYL_Entry_Kind::Regular:
+        case T_KYL_Entry_Kind::Link:
+        case T_KYL_Entry_Kind::Other: Process_File(argument, kind, true); return;
     }
 }
 
@@ -159,22 +161,22 @@ void T_KYLZ_Jobs::Process_Folder(const std::string& folder) {
         // Links are not followed in a walk: they could lead out of the tree
         // or round in a circle.
         if (kind == T_KYL_Entry_Kind::Folder) Process_Folder(name);
-        else if (kind == T_KYL_Entry_Kind::Regular) Process_File(name, false);
+        else if (kind == T_KYL_Entry_Kind::Regular) Process_File(name, kind, false);
     }
+}
+
+bool T_KYLZ_Jobs::Refuse_Terminal_Output() {
+    if (Options.Mode != T_KYLZ_Mode::Compress || Options.Force || !KYL_Is_Terminal(1)) return false;
+    Fail("compressed data not written to a terminal (use -f to force)", KYLZ_Exit_Error);
+    return true;
 }
 
 void T_KYLZ_Jobs::Process_Standard_Input() {
-    if (Options.Mode == T_KYLZ_Mode::Compress && !Options.Force && KYL_Is_Terminal(1)) {
-        Fail("compressed data not written to a terminal (use -f to force)", KYLZ_Exit_Error);
-        return;
-    }
-    Run(Standard_Input_Name, "", true);
+    if (!Refuse_Terminal_Output()) Run(Standard_Input_Name, "", true);
 }
 
-void T_KYLZ_Jobs::Process_File(const std::string& name, bool named_on_command_line) {
-    const T_KYL_Entry_Kind kind = KYL_Entry_Kind(name);
-    const bool through_link = kind == T_KYL_Entry_Kind::Link;
-    if (through_link && !KYL_Is_Folder(name) && KYL_File_Size(name) < 0) {
+void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, bool named_on_command_line) {
+    if (kind == T_KYL_Entry_Kind::Link && KYL_File_Size(name) < 0) {
         Fail(name + ": the link leads nowhere", KYLZ_Exit_Error);
         return;
     }
@@ -204,10 +206,7 @@ void T_KYLZ_Jobs::Process_File(const std::string& name, bool named_on_command_li
     }
     const bool to_file = !output.empty() && !Options.To_Standard_Output;
     if (!to_file) output.clear();
-    if (Options.Mode == T_KYLZ_Mode::Compress && !to_file && !Options.Force && KYL_Is_Terminal(1)) {
-        Fail("compressed data not written to a terminal (use -f to force)", KYLZ_Exit_Error);
-        return;
-    }
+    if (!to_file && Refuse_Terminal_Output()) return;
     if (to_file && !Options.Force && KYL_Entry_Kind(output) != T_KYL_Entry_Kind::Missing) {
         Fail(output + " already exists -- skipped (use -f to overwrite)", KYLZ_Exit_Error);
         return;

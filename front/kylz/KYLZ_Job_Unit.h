@@ -6,6 +6,7 @@
 #include <string>
 
 #include "front/kylz/KYLZ_Options_Unit.h"
+#include "platform/KYL_Platform.h"
 
 inline constexpr int KYLZ_Exit_Success = 0;
 inline constexpr int KYLZ_Exit_Error = 1;    // an error on some file
@@ -30,9 +31,12 @@ public:
     int Finish();
 
 private:
-    void Process_File(const std::string& name, bool named_on_command_line);
+    // `kind`: what stands at `name`, as the caller found it.
+    void Process_File(const std::string& name, T_KYL_Entry_Kind kind, bool named_on_command_line);
     void Process_Folder(const std::string& folder);
     void Process_Standard_Input();
+    // True, with the message out, when compressed data would go to a terminal.
+    bool Refuse_Terminal_Output();
     // Runs one input through the stream; the output goes to `output_name`
     // (empty: standard output, or nowhere when testing or listing).
     void Run(const std::string& input_name, const std::string& output_name, bool from_standard_input);

@@ -16,13 +16,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t Block = 5242880;
 
-std::vector<std::string> Names_In(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A small tree: text, binary, an empty file and a nested folder.
 void Make_Tree(const T_Temp_Dir& dir) {
     fs::create_directories(dir / "tree/sub/deeper");

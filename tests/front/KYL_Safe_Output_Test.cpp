@@ -19,14 +19,6 @@ using namespace kyl_test;
 using T_Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-// The names in a folder, hidden ones included.
-std::vector<std::string> Names_In(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(KYL_Safe_Outputs, Links_At_The_Output_Name_Are_Replaced_Never_Written_Through) {
     T_Temp_Dir dir;
     const T_Bytes victim = {'k', 'e', 'e', 'p'};
