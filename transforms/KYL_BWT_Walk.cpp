@@ -8,7 +8,7 @@ namespace {
 // Chains in flight at once: enough independent reads to keep the memory
 // system busy.  A round of the walk is a few instructions per chain and
 // step, so all of them fit in the processor's window at once.
-constexpr int Chain_Count = 24;
+constexpr int Chain_Count = 32;
 // Steps every chain takes per round before the walk looks for stops.
 constexpr std::int32_t Round_Steps = 16;
 // Pieces besides the one from row 0.  Many more pieces than chains keep all
@@ -125,8 +125,8 @@ bool T_KYL_BWT_Walk::Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std
 }
 
 // Walks every piece to its stop.  Each round takes Round_Steps steps on every
-// chain without looking at stops; a chain that passed one in the round is
-// walked again from where the round began, step by step, up to the stop.
+// chain without looking at stops, keeping the entries it reads; then each
+// chain's entries are written out up to its first stop, if it met one.
 bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
     T_Chains chains;
     chains.Steps_Left = std::int64_t(n) - 1;
@@ -134,8 +134,10 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
     while (chains.Active < Chain_Count && next_piece <= Piece_Count)
         if (!Start_Piece(chains, chains.Active++, next_piece++, vector)) return false;
 
-    std::uint32_t round_row[Chain_Count];
-    std::uint8_t* round_out[Chain_Count];
+    // The round's inner loop stores only the entries and the rows, so that
+    // the reads of all chains fit in the processor's window together.
+    std::uint32_t entries[Round_Steps][Chain_Count];
+    std::uint32_t rows[Chain_Count];
     while (chains.Active > 0) {
         const int active = chains.Active;
         for (int c = 0; c < active; ++c) {
@@ -147,47 +149,30 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
                 chains.Floor[c] = Scratch + std::int64_t(segment) * Segment_Bytes;
                 chains.Out[c] = chains.Floor[c] + Segment_Bytes;
             }
-            round_row[c] = chains.Row[c];
-            round_out[c] = chains.Out[c];
+            rows[c] = chains.Row[c];
         }
-        // Invariant: chain c has written the bytes of its rows before
-        // Row[c] downwards from round_out[c]; `seen` gathers the stop bits of
-        // all entries read.
-        std::uint32_t seen = 0;
         for (std::int32_t step = 0; step < Round_Steps; ++step) {
             for (int c = 0; c < active; ++c) {
-                const std::uint32_t entry = vector[chains.Row[c]];
-                seen |= entry;
-                round_out[c][-1 - step] = std::uint8_t(entry);
-                chains.Row[c] = Successor(entry);
+                const std::uint32_t entry = vector[rows[c]];
+                entries[step][c] = entry;
+                rows[c] = Successor(entry);
             }
         }
-        if ((seen & Stop_Bit) == 0) {
-            for (int c = 0; c < active; ++c) chains.Out[c] = round_out[c] - Round_Steps;
-            chains.Steps_Left -= std::int64_t(active) * Round_Steps;
-            if (chains.Steps_Left < 0) return false;
-            continue;
-        }
-        // Some chain met a stop: every chain walks its round again, step by
-        // step, up to its stop or the round's end.  The entries are in the
-        // cache by now.
         for (int c = 0; c < chains.Active;) {
-            std::uint32_t row = round_row[c];
-            std::uint8_t* out = round_out[c];
-            std::uint32_t entry = vector[row];
-            for (std::int32_t step = 0; step < Round_Steps && (entry & Stop_Bit) == 0; ++step) {
-                *--out = std::uint8_t(entry);
-                row = Successor(entry);
-                entry = vector[row];
-            }
-            chains.Steps_Left -= round_out[c] - out;
+            std::uint8_t* out = chains.Out[c];
+            std::int32_t step = 0;
+            while (step < Round_Steps && (entries[step][c] & Stop_Bit) == 0) *--out = std::uint8_t(entries[step++][c]);
+            chains.Steps_Left -= step;
             chains.Out[c] = out;
-            if ((entry & Stop_Bit) == 0) {
+            if (step == Round_Steps) {
+                chains.Row[c] = rows[c];
                 ++c;
                 continue;
             }
+            // The entry of the row the chain stands on carries a stop.
+            if (step > 0) chains.Row[c] = Successor(entries[step - 1][c]);
             Close_Segment(chains, c);
-            Pieces[std::size_t(chains.Piece[c])].End_Row = std::int32_t(row);
+            Pieces[std::size_t(chains.Piece[c])].End_Row = std::int32_t(chains.Row[c]);
             if (next_piece <= Piece_Count) {
                 if (!Start_Piece(chains, c, next_piece++, vector)) return false;
                 ++c;
@@ -195,8 +180,8 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
                 // The last chain takes this place, with its round.
                 const int last = --chains.Active;
                 chains.Move(c, last);
-                round_row[c] = round_row[last];
-                round_out[c] = round_out[last];
+                rows[c] = rows[last];
+                for (std::int32_t s = 0; s < Round_Steps; ++s) entries[s][c] = entries[s][last];
             }
         }
         // More steps than rows: some chain circles outside the cycle of
