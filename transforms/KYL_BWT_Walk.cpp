@@ -1,14 +1,21 @@
 #include "transforms/KYL_BWT_Walk.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KYL_WALK_GATHER 1
+#endif
 
 namespace {
 
 // Chains in flight at once: enough independent reads to keep the memory
-// system busy.  A round of the walk is a few instructions per chain and
-// step, so all of them fit in the processor's window at once.
-constexpr int Chain_Count = 32;
+// system busy.  Plain loads reach their best from about 32 chains on, when the
+// processor's window holds all of them; gathers, eight reads an instruction,
+// keep more in flight and gain up to 64.
+constexpr int Chain_Count = 64;
 // Steps every chain takes per round before the walk looks for stops.
 constexpr std::int32_t Round_Steps = 16;
 // Pieces besides the one from row 0.  Many more pieces than chains keep all
@@ -30,6 +37,80 @@ static_assert((Row_Mask << 8) < T_KYL_BWT_Walk::Stop_Bit);
 std::int32_t Segments_For(std::int32_t n) { return n / (Segment_Bytes - Round_Steps) + Piece_Count + 2; }
 
 inline std::uint32_t Successor(std::uint32_t entry) { return (entry >> 8) & Row_Mask; }
+
+using T_Round_Entries = std::uint32_t[Round_Steps][Chain_Count];
+
+// A round's reads: Round_Steps steps on chains 0..count-1 from `rows`,
+// keeping every entry read and leaving each chain's next row in `rows`.
+void Read_Round_Plain(const std::uint32_t* vector, std::uint32_t* rows, T_Round_Entries& entries, int count) {
+    for (std::int32_t step = 0; step < Round_Steps; ++step) {
+        for (int c = 0; c < count; ++c) {
+            const std::uint32_t entry = vector[rows[c]];
+            entries[step][c] = entry;
+            rows[c] = Successor(entry);
+        }
+    }
+}
+
+#ifdef KYL_WALK_GATHER
+// Eight chains a gather.  The lanes past `count` up to the next eight hold
+// row 0: they read a row of the block and their entries are not used.
+[[gnu::target("avx2")]] void Read_Round_Gather(const std::uint32_t* vector, std::uint32_t* rows,
+                                              T_Round_Entries& entries, int count) {
+    const int groups = (count + 7) / 8;
+    for (int c = count; c < groups * 8; ++c) rows[c] = 0;
+    const __m256i mask = _mm256_set1_epi32(int(Row_Mask));
+    const auto* const base = reinterpret_cast<const int*>(vector);
+    for (std::int32_t step = 0; step < Round_Steps; ++step) {
+        for (int g = 0; g < groups; ++g) {
+            auto* const lanes = reinterpret_cast<__m256i*>(rows + 8 * g);
+            const __m256i entry = _mm256_i32gather_epi32(base, _mm256_loadu_si256(lanes), 4);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(entries[step] + 8 * g), entry);
+            _mm256_storeu_si256(lanes, _mm256_and_si256(_mm256_srli_epi32(entry, 8), mask));
+        }
+    }
+}
+#endif
+
+// Writes chain c's bytes of the round below `out`, in block order, when none
+// of its entries carries a stop; false, with nothing written, otherwise.  The
+// bytes go out as whole words: the walk's stores then keep pace with its reads.
+inline bool Write_Round(const T_Round_Entries& entries, int c, std::uint8_t* out) {
+    static_assert(Round_Steps % 8 == 0);
+    std::uint32_t seen = 0;
+    std::uint64_t words[Round_Steps / 8];
+    for (std::int32_t w = 0; w < Round_Steps / 8; ++w) {
+        // The word that ends (Round_Steps / 8 - w) words below `out` holds
+        // the steps 8w + 7 down to 8w, in that order.
+        std::uint64_t word = 0;
+        for (std::int32_t k = 0; k < 8; ++k) {
+            const std::uint32_t entry = entries[8 * w + k][c];
+            seen |= entry;
+            word |= std::uint64_t(std::uint8_t(entry)) << (8 * (7 - k));
+        }
+        words[w] = word;
+    }
+    if ((seen & T_KYL_BWT_Walk::Stop_Bit) != 0) return false;
+    for (std::int32_t w = 0; w < Round_Steps / 8; ++w) {
+        std::uint64_t word = words[w];
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        std::memcpy(out - 8 * (w + 1), &word, sizeof word);
+    }
+    return true;
+}
+
+using T_Read_Round = void (*)(const std::uint32_t*, std::uint32_t*, T_Round_Entries&, int);
+
+// The reads for the processor this runs on, chosen on first use.
+T_Read_Round Read_Round() {
+    static const T_Read_Round chosen = [] {
+#ifdef KYL_WALK_GATHER
+        if (__builtin_cpu_supports("avx2")) return Read_Round_Gather;
+#endif
+        return Read_Round_Plain;
+    }();
+    return chosen;
+}
 
 }  // namespace
 
@@ -134,9 +215,8 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
     while (chains.Active < Chain_Count && next_piece <= Piece_Count)
         if (!Start_Piece(chains, chains.Active++, next_piece++, vector)) return false;
 
-    // The round's inner loop stores only the entries and the rows, so that
-    // the reads of all chains fit in the processor's window together.
-    std::uint32_t entries[Round_Steps][Chain_Count];
+    const T_Read_Round read_round = Read_Round();
+    T_Round_Entries entries;
     std::uint32_t rows[Chain_Count];
     while (chains.Active > 0) {
         const int active = chains.Active;
@@ -151,15 +231,16 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
             }
             rows[c] = chains.Row[c];
         }
-        for (std::int32_t step = 0; step < Round_Steps; ++step) {
-            for (int c = 0; c < active; ++c) {
-                const std::uint32_t entry = vector[rows[c]];
-                entries[step][c] = entry;
-                rows[c] = Successor(entry);
-            }
-        }
+        read_round(vector, rows, entries, active);
         for (int c = 0; c < chains.Active;) {
             std::uint8_t* out = chains.Out[c];
+            if (Write_Round(entries, c, out)) {
+                chains.Steps_Left -= Round_Steps;
+                chains.Out[c] = out - Round_Steps;
+                chains.Row[c] = rows[c];
+                ++c;
+                continue;
+            }
             std::int32_t step = 0;
             while (step < Round_Steps && (entries[step][c] & Stop_Bit) == 0) *--out = std::uint8_t(entries[step++][c]);
             chains.Steps_Left -= step;
