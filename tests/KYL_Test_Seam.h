@@ -16,6 +16,7 @@ struct T_KYL_Test_Seam {
     static T_KYL_BWT::T_Sort_Mode& Forced_Mode(T_KYL_BWT& bwt) { return bwt.Forced_Mode; }
     static bool& Force_Whole_Block_Sort(T_KYL_BWT& bwt) { return bwt.Force_Whole_Block_Sort; }
     static bool& Use_Single_Walk(T_KYL_BWT& bwt) { return bwt.Use_Single_Walk; }
+    static bool& Plain_Walk_Reads(T_KYL_BWT& bwt) { return bwt.Walk.Plain_Reads; }
     static T_KYL_BWT::T_Sort_Mode Used_Mode(const T_KYL_BWT& bwt) { return bwt.Used_Mode; }
     static bool Used_Whole_Block_Sort(const T_KYL_BWT& bwt) { return bwt.Used_Whole_Block_Sort; }
 

@@ -215,7 +215,7 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
     while (chains.Active < Chain_Count && next_piece <= Piece_Count)
         if (!Start_Piece(chains, chains.Active++, next_piece++, vector)) return false;
 
-    const T_Read_Round read_round = Read_Round();
+    const T_Read_Round read_round = Plain_Reads ? Read_Round_Plain : Read_Round();
     T_Round_Entries entries;
     std::uint32_t rows[Chain_Count];
     while (chains.Active > 0) {

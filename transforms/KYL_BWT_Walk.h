@@ -57,6 +57,10 @@ private:
     bool Walk_Rounds(const std::uint32_t* vector, std::int32_t n);
     bool Join_Pieces(std::int32_t n, std::int32_t primary, std::uint8_t* target) const;
 
+    // Plain loads even where gathers are available (a test control).
+    bool Plain_Reads = false;
+    friend struct T_KYL_Test_Seam;
+
     std::vector<T_Piece> Pieces;
     std::vector<std::int32_t> Next_Segment;   // segments of a piece, in order; -1 ends
     std::vector<std::int32_t> Segment_Used;   // bytes at the end of each segment

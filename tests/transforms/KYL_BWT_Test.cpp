@@ -383,34 +383,38 @@ TEST_F(T_BWT_Test, Decode_Of_Damaged_Bytes_Stays_In_Its_Buffers) {
     }
 }
 
-// The interleaved walk against the one-chain walk it replaces: the same block
-// for every valid transform, and for damaged ones either the same bytes or a
+// The interleaved walk, with plain loads and with gathers where the processor
+// has them, against the one-chain walk it replaces: the same block for every
+// valid transform, and for damaged ones either the same bytes or a
 // damaged-block report, never a write past Target's N bytes.
 TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
-    const std::int32_t size = T_KYL_BWT_Walk::Interleave_From * 3 + 17;
-    std::vector<T_Bytes> blocks = {Random_Block(std::size_t(size), 256, 1), Random_Block(std::size_t(size), 2, 2),
-                                   Repeated_Block(Bytes_Of("abcab"), std::size_t(size)), T_Bytes(std::size_t(size), 0),
-                                   Random_Block(std::size_t(T_KYL_BWT_Walk::Interleave_From) - 1, 4, 3)};
-    std::mt19937 random(4);
-    for (const T_Bytes& block : blocks) {
-        const T_Transformed good = Encode(block);
-        T_KYL_Test_Seam::Use_Single_Walk(BWT) = true;
-        ASSERT_EQ(Decode(good.Output, good.Header), block);
-        T_KYL_Test_Seam::Use_Single_Walk(BWT) = false;
-        ASSERT_EQ(Decode(good.Output, good.Header), block);
-        for (int trial = 0; trial < 6; ++trial) {
-            T_Bytes damaged = good.Output;
-            T_Bytes header = good.Header;
-            if (trial % 2) header = Index_Bytes(1 + std::int32_t(random() % (damaged.size() - 1)));
-            else damaged[random() % damaged.size()] ^= std::uint8_t(1 + random() % 255);
+    for (const bool plain_reads : {false, true}) {
+        T_KYL_Test_Seam::Plain_Walk_Reads(BWT) = plain_reads;
+        const std::int32_t size = T_KYL_BWT_Walk::Interleave_From * 3 + 17;
+        std::vector<T_Bytes> blocks = {Random_Block(std::size_t(size), 256, 1), Random_Block(std::size_t(size), 2, 2),
+                                       Repeated_Block(Bytes_Of("abcab"), std::size_t(size)), T_Bytes(std::size_t(size), 0),
+                                       Random_Block(std::size_t(T_KYL_BWT_Walk::Interleave_From) - 1, 4, 3)};
+        std::mt19937 random(4);
+        for (const T_Bytes& block : blocks) {
+            const T_Transformed good = Encode(block);
             T_KYL_Test_Seam::Use_Single_Walk(BWT) = true;
-            const T_Bytes single = Decode(damaged, header);
+            ASSERT_EQ(Decode(good.Output, good.Header), block);
             T_KYL_Test_Seam::Use_Single_Walk(BWT) = false;
-            Paint(*Data.Target, 0xC3);
-            try {
-                EXPECT_EQ(Decode(damaged, header), single);
-            } catch (const T_KYL_Damaged_Block&) {
-                EXPECT_TRUE(Painted_From(*Data.Target, std::int32_t(block.size()), 0xC3));
+            ASSERT_EQ(Decode(good.Output, good.Header), block);
+            for (int trial = 0; trial < 6; ++trial) {
+                T_Bytes damaged = good.Output;
+                T_Bytes header = good.Header;
+                if (trial % 2) header = Index_Bytes(1 + std::int32_t(random() % (damaged.size() - 1)));
+                else damaged[random() % damaged.size()] ^= std::uint8_t(1 + random() % 255);
+                T_KYL_Test_Seam::Use_Single_Walk(BWT) = true;
+                const T_Bytes single = Decode(damaged, header);
+                T_KYL_Test_Seam::Use_Single_Walk(BWT) = false;
+                Paint(*Data.Target, 0xC3);
+                try {
+                    EXPECT_EQ(Decode(damaged, header), single);
+                } catch (const T_KYL_Damaged_Block&) {
+                    EXPECT_TRUE(Painted_From(*Data.Target, std::int32_t(block.size()), 0xC3));
+                }
             }
         }
     }
