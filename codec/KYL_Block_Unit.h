@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -122,6 +123,20 @@ inline std::uint32_t Get_LE(const std::uint8_t* bytes, int byte_count) {
 // services they call on Current_Controller.  The controller (T_KYL_MCP)
 // derives from it, owns the arena and points the record into it with
 // Carve_Arena.
+// Threads that a controller's owner lends to the block in work while they
+// would otherwise wait: a block's stage may hand out independent parts of its
+// work through them.
+class T_KYL_Helpers {
+public:
+    // Calls part(k) once for every k in 0..count-1, on the calling thread and
+    // on any lent thread that joins in, and returns once all calls have
+    // returned; rethrows the first exception a call threw.
+    virtual void Run_Parts(int count, const std::function<void(int)>& part) = 0;
+
+protected:
+    ~T_KYL_Helpers() = default;
+};
+
 class T_KYL_Block_Controller {
 public:
     T_KYL_Block_Controller(const T_KYL_Block_Controller&) = delete;
@@ -133,6 +148,9 @@ public:
     void Get_Block_Data(T_Block_Data& copy) const { copy = Block_Data; }
     // floor(log2(x + 1)) for x >= 0: the index of the highest set bit of x + 1.
     static std::int32_t Log2_Floor(std::int32_t x) { return std::bit_width(std::uint32_t(x) + 1) - 1; }
+    // The threads lent to this controller's blocks; none when it works alone.
+    T_KYL_Helpers* Helpers() const { return Lent_Helpers; }
+    void Lend_Helpers(T_KYL_Helpers* helpers) { Lent_Helpers = helpers; }
 
 protected:
     // Makes the three buffer descriptors and the side tables; the record
@@ -150,6 +168,7 @@ protected:
     T_Block_Data Block_Data;
 
 private:
+    T_KYL_Helpers* Lent_Helpers = nullptr;
     std::unique_ptr<T_Buffer> Source_Buffer, Target_Buffer, Header_Buffer;
     std::unique_ptr<T_Block_Tables> Tables;
 };

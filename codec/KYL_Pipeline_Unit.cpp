@@ -21,6 +21,14 @@ struct T_KYL_Pipeline::T_Job {
     bool Done = false;
 };
 
+struct T_KYL_Pipeline::T_Shared_Parts {
+    const std::function<void(int)>* Part = nullptr;
+    int Count = 0;
+    int Next = 0;     // parts 0..Next-1 are taken
+    int Running = 0;  // taken parts not yet returned
+    std::exception_ptr Failure;
+};
+
 unsigned T_KYL_Pipeline::Online_Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 unsigned T_KYL_Pipeline::Thread_Count(unsigned threads) {
@@ -67,7 +75,7 @@ void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transf
     // A worker or controller that cannot be had fails the call before the
     // job counts.
     if (!only) Add_Worker_If_Needed();
-    else if (Controllers.empty()) Controllers.push_back(std::make_unique<T_KYL_MCP>());
+    else if (Controllers.empty()) Add_Controller();
     T_Job* job = nullptr;
     std::uint64_t sequence = 0;
     {
@@ -99,18 +107,32 @@ void T_KYL_Pipeline::Add_Worker_If_Needed() {
         const std::size_t idle = Workers.size() - Busy;
         if (waiting <= idle || Workers.size() == Thread_Limit) return;
     }
-    if (Controllers.size() == Workers.size()) Controllers.push_back(std::make_unique<T_KYL_MCP>());
+    if (Controllers.size() == Workers.size()) Add_Controller();
     T_KYL_MCP& controller = *Controllers[Workers.size()];
     Workers.push_back(KYL_Start_Thread([this, &controller] { Work(controller); }));
 }
 
+T_KYL_MCP& T_KYL_Pipeline::Add_Controller() {
+    T_KYL_MCP& controller = *Controllers.emplace_back(std::make_unique<T_KYL_MCP>());
+    if (Thread_Limit > 1) controller.Lend_Helpers(this);
+    return controller;
+}
+
 // ------------------------------------------------------------------ workers
 
+// Parts of a block in work come before new jobs: the block they belong to is
+// older than any job waiting.
 void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
     std::unique_lock lock(Mutex);
     for (;;) {
-        Work_Ready.wait(lock, [this] { return Stopping || Next_To_Start < Tail; });
+        Work_Ready.wait(lock, [this] { return Stopping || !Shared.empty() || Next_To_Start < Tail; });
         if (Stopping) return;
+        if (!Shared.empty()) {
+            ++Busy;
+            Run_Next_Part(lock, *Shared.front());
+            --Busy;
+            continue;
+        }
         const std::uint64_t sequence = Next_To_Start++;
         T_Job& job = Job_At(sequence);
         if (sequence < First_Failure) {
@@ -124,6 +146,39 @@ void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
         job.Done = true;
         Result_Ready.notify_all();
     }
+}
+
+// The parts are offered to the workers at once; the calling thread takes
+// parts too, so the call never waits for a worker that is busy elsewhere.
+void T_KYL_Pipeline::Run_Parts(int count, const std::function<void(int)>& part) {
+    T_Shared_Parts shared;
+    shared.Part = &part;
+    shared.Count = count;
+    std::unique_lock lock(Mutex);
+    if (count > 1) {
+        Shared.push_back(&shared);
+        Work_Ready.notify_all();
+    }
+    while (shared.Next < count) Run_Next_Part(lock, shared);
+    Part_Done.wait(lock, [&shared] { return shared.Running == 0; });
+    if (shared.Failure) std::rethrow_exception(shared.Failure);
+}
+
+void T_KYL_Pipeline::Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared) {
+    const int k = shared.Next++;
+    // The last part taken: no thread is to look for parts here any more.
+    if (shared.Next == shared.Count) std::erase(Shared, &shared);
+    ++shared.Running;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+        (*shared.Part)(k);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    lock.lock();
+    if (failure && !shared.Failure) shared.Failure = failure;
+    if (--shared.Running == 0) Part_Done.notify_all();
 }
 
 // The result goes back into the job's own buffer, so that the worker's

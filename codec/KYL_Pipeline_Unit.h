@@ -1,7 +1,10 @@
 // Blocks compressed and expanded on several threads at once.  Blocks are
 // independent (every model starts afresh with every block), so workers may
 // code them in any order; their results are handed out in input order, and
-// the bytes are those of one thread whatever the number of workers.
+// the bytes are those of one thread whatever the number of workers.  A worker
+// with no block to code helps with the parts of another worker's block that
+// its stages hand out (T_KYL_Helpers), so the last blocks of an input do not
+// leave it waiting.
 //
 // One thread, the caller's, is both the reader that fills jobs and submits
 // them in input order and the writer that takes their results in the same
@@ -21,7 +24,7 @@
 
 #include "codec/KYL_MCP_Unit.h"
 
-class T_KYL_Pipeline {
+class T_KYL_Pipeline : private T_KYL_Helpers {
 public:
     // The most workers a pipeline runs; a larger request gets this many.
     static constexpr unsigned Max_Threads = 1024;
@@ -80,6 +83,7 @@ public:
 
 private:
     struct T_Job;
+    struct T_Shared_Parts;
 
     void Submit(std::size_t length, bool expand, std::uint8_t transform, bool last);
     // Starts one more worker when the queued jobs outnumber the idle ones.
@@ -90,6 +94,13 @@ private:
     static std::span<const std::uint8_t> Compress_Job(T_Job& job, T_KYL_MCP& controller);
     static std::span<const std::uint8_t> Expand_Job(T_Job& job, T_KYL_MCP& controller);
     T_Job& Job_At(std::uint64_t sequence) const;
+    // A controller for one more worker (or for the calling thread).
+    T_KYL_MCP& Add_Controller();
+
+    void Run_Parts(int count, const std::function<void(int)>& part) override;
+    // Takes the next part of `shared` and runs it; `lock` holds Mutex on
+    // entry and on return.
+    void Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared);
 
     const unsigned Thread_Limit;
     std::vector<std::unique_ptr<T_KYL_MCP>> Controllers;  // one per worker ever started
@@ -105,7 +116,10 @@ private:
     std::uint64_t Tail = 0;
     std::uint64_t Next_To_Start = 0;
     std::uint64_t First_Failure = UINT64_MAX;
-    unsigned Busy = 0;  // workers with a job in hand
+    unsigned Busy = 0;  // workers with a job or a part in hand
+    // Blocks whose parts wait for a thread, oldest first.  Guarded by Mutex.
+    std::vector<T_Shared_Parts*> Shared;
+    std::condition_variable Part_Done;
     bool Stopping = false;
 };
 

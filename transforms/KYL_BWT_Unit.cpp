@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -711,7 +712,17 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
         // The pieces of the walk go to Index_Array.
         auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array);
         assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= std::int64_t(Area_Entries) * 4);
-        Require_Intact(Walk.Walk_Interleaved(vector, n, Primary_Index, target, scratch),
-                       "the rows of the block do not form one cycle");
+        bool walked = false;
+        if (T_KYL_Helpers* const helpers = Current_Controller->Helpers()) {
+            // Threads lent to the block walk parts of it beside this one.
+            Walk.Start_Parts(vector, n, Primary_Index, scratch);
+            bool part_walked[T_KYL_BWT_Walk::Parts] = {};
+            helpers->Run_Parts(T_KYL_BWT_Walk::Parts,
+                               [&](int part) { part_walked[part] = Walk.Walk_Part(vector, n, part); });
+            walked = std::ranges::all_of(part_walked, std::identity{}) && Walk.Finish_Parts(n, Primary_Index, target);
+        } else {
+            walked = Walk.Walk_Interleaved(vector, n, Primary_Index, target, scratch);
+        }
+        Require_Intact(walked, "the rows of the block do not form one cycle");
     }
 }

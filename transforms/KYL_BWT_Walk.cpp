@@ -147,9 +147,11 @@ void T_KYL_BWT_Walk::Walk_Single(std::uint32_t* vector, std::int32_t n, std::int
     }
 }
 
+// Parts walking at once take segments from the one count; every other field a
+// part touches belongs to its own pieces.
 std::int32_t T_KYL_BWT_Walk::Take_Segment(std::int32_t piece) {
-    if (Segments_Used >= std::int32_t(Next_Segment.size())) return -1;
-    const std::int32_t segment = Segments_Used++;
+    const std::int32_t segment = Segments_Used.fetch_add(1, std::memory_order_relaxed);
+    if (segment >= std::int32_t(Next_Segment.size())) return -1;
     Next_Segment[std::size_t(segment)] = -1;
     Segment_Used[std::size_t(segment)] = 0;
     T_Piece& owner = Pieces[std::size_t(piece)];
@@ -182,8 +184,22 @@ bool T_KYL_BWT_Walk::Start_Piece(T_Chains& chains, int chain, std::int32_t piece
 
 bool T_KYL_BWT_Walk::Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std::int32_t primary,
                                       std::uint8_t* target, std::uint8_t* scratch) {
+    Start_Parts(vector, n, primary, scratch);
+    return Walk_Rounds(vector, n, 0, Piece_Count + 1) && Finish_Parts(n, primary, target);
+}
+
+bool T_KYL_BWT_Walk::Walk_Part(const std::uint32_t* vector, std::int32_t n, int part) {
+    const auto piece_at = [](int k) { return std::int32_t(std::int64_t(Piece_Count + 1) * k / Parts); };
+    return Walk_Rounds(vector, n, piece_at(part), piece_at(part + 1));
+}
+
+bool T_KYL_BWT_Walk::Finish_Parts(std::int32_t n, std::int32_t primary, std::uint8_t* target) const {
+    return Join_Pieces(n, primary, target);
+}
+
+void T_KYL_BWT_Walk::Start_Parts(std::uint32_t* vector, std::int32_t n, std::int32_t primary, std::uint8_t* scratch) {
     Scratch = scratch;
-    Segments_Used = 0;
+    Segments_Used.store(0, std::memory_order_relaxed);
     // Made on the first large block, so that a run of small files never
     // touches them.
     Pieces.resize(Piece_Count + 1);
@@ -202,17 +218,16 @@ bool T_KYL_BWT_Walk::Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std
         if (piece > 0) vector[row] |= Stop_Bit;
     }
     vector[primary] = Stop_Bit;
-    return Walk_Rounds(vector, n) && Join_Pieces(n, primary, target);
 }
 
-// Walks every piece to its stop.  Each round takes Round_Steps steps on every
+// Walks the pieces first..end-1 to their stops.  Each round takes Round_Steps steps on every
 // chain without looking at stops, keeping the entries it reads; then each
 // chain's entries are written out up to its first stop, if it met one.
-bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
+bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n, std::int32_t first, std::int32_t end) {
     T_Chains chains;
     chains.Steps_Left = std::int64_t(n) - 1;
-    std::int32_t next_piece = 0;
-    while (chains.Active < Chain_Count && next_piece <= Piece_Count)
+    std::int32_t next_piece = first;
+    while (chains.Active < Chain_Count && next_piece < end)
         if (!Start_Piece(chains, chains.Active++, next_piece++, vector)) return false;
 
     const T_Read_Round read_round = Plain_Reads ? Read_Round_Plain : Read_Round();
@@ -254,7 +269,7 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n) {
             if (step > 0) chains.Row[c] = Successor(entries[step - 1][c]);
             Close_Segment(chains, c);
             Pieces[std::size_t(chains.Piece[c])].End_Row = std::int32_t(chains.Row[c]);
-            if (next_piece <= Piece_Count) {
+            if (next_piece < end) {
                 if (!Start_Piece(chains, c, next_piece++, vector)) return false;
                 ++c;
             } else {

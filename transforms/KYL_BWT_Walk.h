@@ -12,6 +12,7 @@
 // does.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -34,6 +35,15 @@ public:
     bool Walk_Interleaved(std::uint32_t* vector, std::int32_t n, std::int32_t primary, std::uint8_t* target,
                           std::uint8_t* scratch);
 
+    // The interleaved walk in parts that may run on different threads at
+    // once: Start_Parts, then Walk_Part for each part 0..Parts-1, then
+    // Finish_Parts.  The same bytes and the same verdict as Walk_Interleaved:
+    // Walk_Part and Finish_Parts return false for a damaged block.
+    static constexpr int Parts = 4;
+    void Start_Parts(std::uint32_t* vector, std::int32_t n, std::int32_t primary, std::uint8_t* scratch);
+    bool Walk_Part(const std::uint32_t* vector, std::int32_t n, int part);
+    bool Finish_Parts(std::int32_t n, std::int32_t primary, std::uint8_t* target) const;
+
     static std::int64_t Scratch_Bytes(std::int32_t n);
     // Blocks below this many rows are walked by the single chain.
     static constexpr std::int32_t Interleave_From = 1 << 16;
@@ -54,7 +64,7 @@ private:
     std::int32_t Take_Segment(std::int32_t piece);
     bool Start_Piece(T_Chains& chains, int chain, std::int32_t piece, const std::uint32_t* vector);
     void Close_Segment(const T_Chains& chains, int chain);
-    bool Walk_Rounds(const std::uint32_t* vector, std::int32_t n);
+    bool Walk_Rounds(const std::uint32_t* vector, std::int32_t n, std::int32_t first, std::int32_t end);
     bool Join_Pieces(std::int32_t n, std::int32_t primary, std::uint8_t* target) const;
 
     // Plain loads even where gathers are available (a test control).
@@ -65,5 +75,5 @@ private:
     std::vector<std::int32_t> Next_Segment;   // segments of a piece, in order; -1 ends
     std::vector<std::int32_t> Segment_Used;   // bytes at the end of each segment
     std::uint8_t* Scratch = nullptr;
-    std::int32_t Segments_Used = 0;
+    std::atomic<std::int32_t> Segments_Used = 0;
 };

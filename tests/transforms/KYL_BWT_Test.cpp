@@ -1,5 +1,8 @@
 #include "transforms/KYL_BWT_Unit.h"
 
+#include <functional>
+#include <thread>
+
 #include "KYL_Test_Seam.h"
 #include "tests/transforms/KYL_Transforms_Test_Support.h"
 
@@ -383,13 +386,29 @@ TEST_F(T_BWT_Test, Decode_Of_Damaged_Bytes_Stays_In_Its_Buffers) {
     }
 }
 
-// The interleaved walk, with plain loads and with gathers where the processor
-// has them, against the one-chain walk it replaces: the same block for every
-// valid transform, and for damaged ones either the same bytes or a
-// damaged-block report, never a write past Target's N bytes.
+// Lends one more thread: the parts run on two threads at once.
+class T_Second_Thread final : public T_KYL_Helpers {
+public:
+    void Run_Parts(int count, const std::function<void(int)>& part) override {
+        std::thread other([&] {
+            for (int k = 1; k < count; k += 2) part(k);
+        });
+        for (int k = 0; k < count; k += 2) part(k);
+        other.join();
+    }
+};
+
+// The interleaved walk, with plain loads, with gathers where the processor
+// has them, and in parts on two threads, against the one-chain walk it
+// replaces: the same block for every valid transform, and for damaged ones
+// either the same bytes or a damaged-block report, never a write past
+// Target's N bytes.
 TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
-    for (const bool plain_reads : {false, true}) {
+    T_Second_Thread second_thread;
+    for (const auto& [plain_reads, helpers] : {std::pair<bool, T_KYL_Helpers*>{false, nullptr}, {true, nullptr},
+                                               {false, &second_thread}}) {
         T_KYL_Test_Seam::Plain_Walk_Reads(BWT) = plain_reads;
+        Controller.Lend_Helpers(helpers);
         const std::int32_t size = T_KYL_BWT_Walk::Interleave_From * 3 + 17;
         std::vector<T_Bytes> blocks = {Random_Block(std::size_t(size), 256, 1), Random_Block(std::size_t(size), 2, 2),
                                        Repeated_Block(Bytes_Of("abcab"), std::size_t(size)), T_Bytes(std::size_t(size), 0),
@@ -418,6 +437,7 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
             }
         }
     }
+    Controller.Lend_Helpers(nullptr);
 }
 
 }  // namespace
