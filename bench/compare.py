@@ -143,28 +143,34 @@ def configurations(tools, thread_counts):
 
 def measure(path, configs, kyl, runs, scratch):
     """Returns {(tool, threads): result} for one file and the SHA-256 of
-    kyl's output, the same on every thread count."""
+    kyl's output, the same on every thread count.  Each run goes through
+    every configuration in turn, so that a shared machine's changing load
+    falls on all of them alike."""
     shutil.copyfile(path, os.path.join(scratch, "data"))
     size = os.path.getsize(path)
-    results, kyl_digest = {}, None
-    for config in configs:
-        tool, threads = config
-        c_times, e_times, c_rss, e_rss = [], [], 0.0, 0.0
-        for _ in range(runs):
+    kyl_digest = None
+    taken = {config: {"c": [], "e": [], "c_rss": 0.0, "e_rss": 0.0, "packed": 0} for config in configs}
+    for _ in range(runs):
+        for config in configs:
+            tool, threads = config
             packed, c_s, c_mb, e_s, e_mb = round_trip(tool, threads, kyl, scratch)
-            c_times.append(c_s)
-            e_times.append(e_s)
-            c_rss, e_rss = max(c_rss, c_mb), max(e_rss, e_mb)
+            t = taken[config]
+            t["c"].append(c_s)
+            t["e"].append(e_s)
+            t["c_rss"], t["e_rss"] = max(t["c_rss"], c_mb), max(t["e_rss"], e_mb)
+            t["packed"] = os.path.getsize(packed)
             if tool == "kyl":
                 digest = sha256(packed)
                 if kyl_digest not in (None, digest):
                     raise Failure("kyl: two runs gave different compressed bytes")
                 kyl_digest = digest
-        results[config] = {"size": size, "packed": os.path.getsize(packed),
-                           "c_time": statistics.median(c_times), "e_time": statistics.median(e_times),
-                           "c_rss": c_rss, "e_rss": e_rss}
-        os.remove(packed)
-        print(f"  {label(*config)}: {results[config]['packed']:,} bytes", file=sys.stderr)
+            os.remove(packed)
+    results = {}
+    for config, t in taken.items():
+        results[config] = {"size": size, "packed": t["packed"],
+                           "c_time": statistics.median(t["c"]), "e_time": statistics.median(t["e"]),
+                           "c_rss": t["c_rss"], "e_rss": t["e_rss"]}
+        print(f"  {label(*config)}: {t['packed']:,} bytes", file=sys.stderr)
     os.remove(os.path.join(scratch, "data"))
     return results, kyl_digest
 
