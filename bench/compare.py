@@ -2,9 +2,10 @@
 """Compare kyl with bzip2 -9, xz -6, zstd -19 and the parallel bzip2 tools on whole files.
 
     compare.py [--runs N] [--kyl PATH] [--tools kyl,bzip2,xz,zstd]
-               [--threads 1[,2...]] [--checksums FILE] [--silesia [DIR]] FILE...
+               [--threads 1[,2...]] [--checksums FILE] [--silesia [DIR]] [--scratch DIR] FILE...
 
-Every file is copied into a scratch folder in /tmp, so that reads come from
+Every file is copied into a scratch folder (--scratch, default /tmp; /dev/shm
+keeps disk writes out of the times), so that reads come from
 the page cache, then compressed and expanded N times by every tool, output
 to files. Every round trip is checked byte for byte. The Markdown table on
 standard output gives per file and in total: bits per byte, compression and
@@ -259,6 +260,8 @@ def main():
     parser.add_argument("--tools", default="kyl,bzip2,xz,zstd",
                         help="comma-separated tools among kyl, " + ", ".join(PEERS))
     parser.add_argument("--threads", default="1", help="comma-separated thread counts (default 1)")
+    parser.add_argument("--scratch", default="/tmp",
+                        help="folder for the scratch files (default /tmp; /dev/shm keeps disk writes out of the times)")
     parser.add_argument("--checksums", metavar="FILE",
                         help="record, or check against, the SHA-256 of kyl's outputs")
     parser.add_argument("--silesia", nargs="?", const=SILESIA_DIR, metavar="DIR",
@@ -291,7 +294,7 @@ def main():
 
     per_file, digests = {}, {}
     try:
-        with tempfile.TemporaryDirectory(prefix="kyl-compare-", dir="/tmp") as scratch:
+        with tempfile.TemporaryDirectory(prefix="kyl-compare-", dir=args.scratch) as scratch:
             for path, name in zip(args.files, names):
                 print(f"{name}:", file=sys.stderr)
                 per_file[name], digests[name] = measure(path, configs, kyl, args.runs, scratch)
