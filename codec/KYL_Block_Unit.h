@@ -119,10 +119,6 @@ inline std::uint32_t Get_LE(const std::uint8_t* bytes, int byte_count) {
 
 // -------------------------------------------------------- the controller
 
-// What the stages see of the controller: the one block record and the
-// services they call on Current_Controller.  The controller (T_KYL_MCP)
-// derives from it, owns the arena and points the record into it with
-// Carve_Arena.
 // Threads that a controller's owner lends to the block in work while they
 // would otherwise wait: a block's stage may hand out independent parts of its
 // work through them.
@@ -137,6 +133,10 @@ protected:
     ~T_KYL_Helpers() = default;
 };
 
+// What the stages see of the controller: the one block record and the
+// services they call on Current_Controller.  The controller (T_KYL_MCP)
+// derives from it, owns the arena and points the record into it with
+// Carve_Arena.
 class T_KYL_Block_Controller {
 public:
     T_KYL_Block_Controller(const T_KYL_Block_Controller&) = delete;

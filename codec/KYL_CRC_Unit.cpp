@@ -85,8 +85,7 @@ static_assert(Slices_Match_Bytes());
 // next 64 bytes, which leaves the CRC unchanged; at the end the lanes fold
 // into one, then to 64 and 32 bits, and a Barrett reduction gives the
 // remainder.  The constants are those powers of x mod P, bit-reflected.
-// Takes a multiple of 16 bytes, at least 64.
-//
+
 // `lane` times the two powers in `by` (its low half by the low one, its high
 // half by the high one), added to `next`.
 [[gnu::target("pclmul,sse4.1")]] inline __m128i Fold(__m128i lane, __m128i by, __m128i next) {
@@ -98,6 +97,7 @@ static_assert(Slices_Match_Bytes());
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// Takes a multiple of 16 bytes, at least 64.
 [[gnu::target("pclmul,sse4.1")]] std::uint32_t Add_Folded(std::uint32_t crc, const std::uint8_t* data,
                                                            std::int64_t length) {
     const __m128i fold_4 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);  // x^(4*128+32), x^(4*128-32) mod P

@@ -220,9 +220,10 @@ void T_KYL_BWT_Walk::Start_Parts(std::uint32_t* vector, std::int32_t n, std::int
     vector[primary] = Stop_Bit;
 }
 
-// Walks the pieces first..end-1 to their stops.  Each round takes Round_Steps steps on every
-// chain without looking at stops, keeping the entries it reads; then each
-// chain's entries are written out up to its first stop, if it met one.
+// Walks the pieces first..end-1 to their stops.  Each round takes
+// Round_Steps steps on every chain without looking at stops, keeping the
+// entries it reads; then each chain's entries are written out up to its first
+// stop, if it met one.
 bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n, std::int32_t first, std::int32_t end) {
     T_Chains chains;
     chains.Steps_Left = std::int64_t(n) - 1;
@@ -256,16 +257,12 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n, st
                 ++c;
                 continue;
             }
+            // The chain met a stop in this round: its bytes up to there.
             std::int32_t step = 0;
-            while (step < Round_Steps && (entries[step][c] & Stop_Bit) == 0) *--out = std::uint8_t(entries[step++][c]);
+            while ((entries[step][c] & Stop_Bit) == 0) *--out = std::uint8_t(entries[step++][c]);
             chains.Steps_Left -= step;
             chains.Out[c] = out;
-            if (step == Round_Steps) {
-                chains.Row[c] = rows[c];
-                ++c;
-                continue;
-            }
-            // The entry of the row the chain stands on carries a stop.
+            // The entry of the row the chain stands on carries the stop.
             if (step > 0) chains.Row[c] = Successor(entries[step - 1][c]);
             Close_Segment(chains, c);
             Pieces[std::size_t(chains.Piece[c])].End_Row = std::int32_t(chains.Row[c]);
