@@ -39,7 +39,7 @@ public:
     // once: Start_Parts, then Walk_Part for each part 0..Parts-1, then
     // Finish_Parts.  The same bytes and the same verdict as Walk_Interleaved:
     // Walk_Part and Finish_Parts return false for a damaged block.
-    static constexpr int Parts = 4;
+    static constexpr int Parts = 8;
     void Start_Parts(std::uint32_t* vector, std::int32_t n, std::int32_t primary, std::uint8_t* scratch);
     bool Walk_Part(const std::uint32_t* vector, std::int32_t n, int part);
     bool Finish_Parts(std::int32_t n, std::int32_t primary, std::uint8_t* target) const;
