@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 
+#include "codec/KYL_Stream_Unit.h"
 #include "platform/KYL_Platform.h"
 
 static_assert(std::size_t(Block_Buffer_Capacity) <= T_KYL_Pipeline::Job_Buffer_Size,
@@ -291,11 +292,7 @@ void T_KYL_Parallel_Compress_Stream::Commit_Input(std::size_t count) {
 }
 
 std::size_t T_KYL_Parallel_Compress_Stream::Feed(std::span<const std::uint8_t> input) {
-    const std::span<std::uint8_t> space = Input_Space();
-    const std::size_t count = std::min(space.size(), input.size());
-    if (count > 0) std::memcpy(space.data(), input.data(), count);
-    Commit_Input(count);
-    return count;
+    return Feed_Stream(*this, input);
 }
 
 void T_KYL_Parallel_Compress_Stream::Finish_Input() {
@@ -356,11 +353,7 @@ void T_KYL_Parallel_Expand_Stream::Commit_Input(std::size_t count) {
 }
 
 std::size_t T_KYL_Parallel_Expand_Stream::Feed(std::span<const std::uint8_t> input) {
-    const std::span<std::uint8_t> space = Input_Space();
-    const std::size_t count = std::min(space.size(), input.size());
-    if (count > 0) std::memcpy(space.data(), input.data(), count);
-    Commit_Input(count);
-    return count;
+    return Feed_Stream(*this, input);
 }
 
 void T_KYL_Parallel_Expand_Stream::Finish_Input() {

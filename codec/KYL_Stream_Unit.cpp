@@ -21,11 +21,7 @@ void T_KYL_Compress_Stream::Commit_Input(std::size_t count) {
 }
 
 std::size_t T_KYL_Compress_Stream::Feed(std::span<const std::uint8_t> input) {
-    const std::span<std::uint8_t> space = Input_Space();
-    const std::size_t count = std::min(space.size(), input.size());
-    if (count > 0) std::memcpy(space.data(), input.data(), count);
-    Commit_Input(count);
-    return count;
+    return Feed_Stream(*this, input);
 }
 
 void T_KYL_Compress_Stream::Finish_Input() {
@@ -74,11 +70,7 @@ void T_KYL_Expand_Stream::Commit_Input(std::size_t count) {
 }
 
 std::size_t T_KYL_Expand_Stream::Feed(std::span<const std::uint8_t> input) {
-    const std::span<std::uint8_t> space = Input_Space();
-    const std::size_t count = std::min(space.size(), input.size());
-    if (count > 0) std::memcpy(space.data(), input.data(), count);
-    Commit_Input(count);
-    return count;
+    return Feed_Stream(*this, input);
 }
 
 void T_KYL_Expand_Stream::Finish_Input() { Input_Ended = true; }

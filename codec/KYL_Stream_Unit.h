@@ -10,11 +10,24 @@
 // is refused (Input_Space is empty) while output waits to be taken.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "codec/KYL_MCP_Unit.h"
+
+// Feed for every stream: copies what fits of `input` into the stream's
+// Input_Space and commits it; returns the bytes taken.
+template <class T_Stream>
+std::size_t Feed_Stream(T_Stream& stream, std::span<const std::uint8_t> input) {
+    const std::span<std::uint8_t> space = stream.Input_Space();
+    const std::size_t count = std::min(space.size(), input.size());
+    if (count > 0) std::memcpy(space.data(), input.data(), count);
+    stream.Commit_Input(count);
+    return count;
+}
 
 class T_KYL_Compress_Stream {
 public:
