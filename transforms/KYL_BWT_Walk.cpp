@@ -193,10 +193,6 @@ bool T_KYL_BWT_Walk::Walk_Part(const std::uint32_t* vector, std::int32_t n, int 
     return Walk_Rounds(vector, n, piece_at(part), piece_at(part + 1));
 }
 
-bool T_KYL_BWT_Walk::Finish_Parts(std::int32_t n, std::int32_t primary, std::uint8_t* target) const {
-    return Join_Pieces(n, primary, target);
-}
-
 void T_KYL_BWT_Walk::Start_Parts(std::uint32_t* vector, std::int32_t n, std::int32_t primary, std::uint8_t* scratch) {
     Scratch = scratch;
     Segments_Used.store(0, std::memory_order_relaxed);
@@ -288,7 +284,7 @@ bool T_KYL_BWT_Walk::Walk_Rounds(const std::uint32_t* vector, std::int32_t n, st
 // the one that ends at the primary row.  The walk reads the block backwards,
 // so the pieces fill the block from its end, each segment a block-order
 // stretch below the one before.
-bool T_KYL_BWT_Walk::Join_Pieces(std::int32_t n, std::int32_t primary, std::uint8_t* target) const {
+bool T_KYL_BWT_Walk::Finish_Parts(std::int32_t n, std::int32_t primary, std::uint8_t* target) const {
     std::int64_t position = std::int64_t(n) - 1;
     std::int32_t current = 0;
     for (std::int32_t joined = 0; joined <= Piece_Count; ++joined) {

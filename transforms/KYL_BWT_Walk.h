@@ -65,7 +65,6 @@ private:
     bool Start_Piece(T_Chains& chains, int chain, std::int32_t piece, const std::uint32_t* vector);
     void Close_Segment(const T_Chains& chains, int chain);
     bool Walk_Rounds(const std::uint32_t* vector, std::int32_t n, std::int32_t first, std::int32_t end);
-    bool Join_Pieces(std::int32_t n, std::int32_t primary, std::uint8_t* target) const;
 
     // Plain loads even where gathers are available (a test control).
     bool Plain_Reads = false;
