@@ -103,6 +103,21 @@ TEST(KYLZ, An_Interrupt_Leaves_Neither_Output_Nor_Temporary_File) {
     EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"big.bin"});
 }
 
+// A hang-up that was ignored when the program started (nohup, trap '' HUP)
+// stays ignored, in kylz and in kyl alike: sent while the workers
+// compress, it changes neither the status nor the output.
+TEST(KYLZ, An_Ignored_Hang_Up_Lets_kylz_And_kyl_Finish) {
+    T_Temp_Dir dir;
+    Write_File(dir / "big.bin", Text_Like_Bytes(2 * Block, 10));
+    const T_Run_Result run = Run_Shell(
+        dir.Path(), "trap '' HUP; hang_up() { \"$@\" >/dev/null & pid=$!; "
+                    "until ls -A | grep -q '^\\.big\\.'; do sleep 0.01; done; kill -HUP $pid; wait $pid; "
+                    "echo \"$1 status=$?\"; }; "
+                    "hang_up kylz -T2 big.bin; hang_up kyl -c big.bin --threads=2; "
+                    "cmp big.kyl big.bin.kyl && kylz -dc big.kyl | cmp - big.bin && echo whole");
+    EXPECT_EQ(run.Output, "kylz status=0\nkyl status=0\nwhole\n");
+}
+
 TEST(KYLZ, A_Full_Disk_Is_An_Error_That_Leaves_No_Output) {
     T_Temp_Dir dir;
     const std::string mount = "mount -t tmpfs -o size=64k kylz-test '" + dir.Path().string() + "' 2>/dev/null";
