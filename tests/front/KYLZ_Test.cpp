@@ -146,6 +146,20 @@ TEST(KYLZ, Walks_A_Tree_And_Lists_What_It_Made) {
     EXPECT_NE(run.Output.find(std::to_string(Block + 1 + 30000) + " "), std::string::npos) << run.Output;
 }
 
+// The forms scripts pass to every compressor: a value as the next argument,
+// abbreviations, and the levels, which change nothing.
+TEST(KYLZ, Takes_Options_As_Scripts_Pass_Them) {
+    T_Temp_Dir dir;
+    Write_File(dir / "f", Text_Like_Bytes(20000, 11));
+    const T_Run_Result run =
+        Run_Shell(dir.Path(), "kylz -c f > plain && for o in '--threads 2' --thr=2 -9 --best; do "
+                              "kylz $o -c f | cmp - plain || echo \"$o differs\"; done; "
+                              "rm plain; kylz --ver f; echo status=$?");
+    EXPECT_EQ(run.Output, "kylz: option --ver is ambiguous (--verbose, --version)\n"
+                          "Try 'kylz --help' for more information.\nstatus=1\n");
+    EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"f"});
+}
+
 TEST(KYLZ, Refuses_What_It_Cannot_Do_Safely) {
     T_Temp_Dir dir;
     Write_File(dir / "plain", "x");
