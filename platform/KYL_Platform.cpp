@@ -192,6 +192,12 @@ std::string Last_Component(const std::string& name) {
 
 void KYL_Remove_Outputs_On_Signals() {
     for (const int signal_number : Cleanup_Signals) {
+        // A signal ignored when the program starts was ignored on purpose by
+        // whoever started it (nohup, trap '' HUP): it stays ignored, and the
+        // run goes on to a whole output.
+        struct sigaction current {};
+        if (::sigaction(signal_number, nullptr, &current) != 0) continue;
+        if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) continue;
         struct sigaction action {};
         action.sa_handler = Remove_Outputs_And_End;
         action.sa_flags = SA_RESETHAND;

@@ -118,7 +118,8 @@ private:
 };
 
 // Removes the temporary files of unfinished outputs when the process gets
-// SIGINT, SIGTERM or SIGHUP, then ends it as the signal would have.
+// SIGINT, SIGTERM or SIGHUP, then ends it as the signal would have.  A signal
+// that is ignored when this is called (at start-up) stays ignored.
 void KYL_Remove_Outputs_On_Signals();
 
 // Identity of the file a name reaches, as the file system compares names:

@@ -12,7 +12,8 @@ prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/kyl bin/kylz bin/unkylz bin/kylzcat share/man/man1/kylz.1 \
-            share/bash-completion/completions/kylz include/kyl.h lib/libkyl.so lib/libkyl.a lib/pkgconfig/kyl.pc \
+            share/bash-completion/completions/kylz share/bash-completion/completions/kyl \
+            include/kyl.h lib/libkyl.so lib/libkyl.a lib/pkgconfig/kyl.pc \
             lib/cmake/kyl/kylConfig.cmake lib/cmake/kyl/kylConfigVersion.cmake share/man/man1/kyl.1; do
     [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done

@@ -1,5 +1,7 @@
 // The command line of kylz: options in the Unix manner (short ones combine,
-// long ones spelled out, "--" ends them) and the list of files.
+// long ones may be cut to a beginning no other shares and take their value
+// after '=' or as the next argument, "--" ends them) and the list of files.
+// Options and files may mix in any order, whatever POSIXLY_CORRECT says.
 #pragma once
 
 #include <optional>

@@ -103,6 +103,21 @@ TEST(KYLZ, An_Interrupt_Leaves_Neither_Output_Nor_Temporary_File) {
     EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"big.bin"});
 }
 
+// A hang-up that was ignored when the program started (nohup, trap '' HUP)
+// stays ignored, in kylz and in kyl alike: sent while the workers
+// compress, it changes neither the status nor the output.
+TEST(KYLZ, An_Ignored_Hang_Up_Lets_kylz_And_kyl_Finish) {
+    T_Temp_Dir dir;
+    Write_File(dir / "big.bin", Text_Like_Bytes(2 * Block, 10));
+    const T_Run_Result run = Run_Shell(
+        dir.Path(), "trap '' HUP; hang_up() { \"$@\" >/dev/null & pid=$!; "
+                    "until ls -A | grep -q '^\\.big\\.'; do sleep 0.01; done; kill -HUP $pid; wait $pid; "
+                    "echo \"$1 status=$?\"; }; "
+                    "hang_up kylz -T2 big.bin; hang_up kyl -c big.bin --threads=2; "
+                    "cmp big.kyl big.bin.kyl && kylz -dc big.kyl | cmp - big.bin && echo whole");
+    EXPECT_EQ(run.Output, "kylz status=0\nkyl status=0\nwhole\n");
+}
+
 TEST(KYLZ, A_Full_Disk_Is_An_Error_That_Leaves_No_Output) {
     T_Temp_Dir dir;
     const std::string mount = "mount -t tmpfs -o size=64k kylz-test '" + dir.Path().string() + "' 2>/dev/null";
@@ -129,6 +144,20 @@ TEST(KYLZ, Walks_A_Tree_And_Lists_What_It_Made) {
     // Two blocks of the larger file; the total line sums both files.
     EXPECT_NE(run.Output.find("       2 "), std::string::npos) << run.Output;
     EXPECT_NE(run.Output.find(std::to_string(Block + 1 + 30000) + " "), std::string::npos) << run.Output;
+}
+
+// The forms scripts pass to every compressor: a value as the next argument,
+// abbreviations, and the levels, which change nothing.
+TEST(KYLZ, Takes_Options_As_Scripts_Pass_Them) {
+    T_Temp_Dir dir;
+    Write_File(dir / "f", Text_Like_Bytes(20000, 11));
+    const T_Run_Result run =
+        Run_Shell(dir.Path(), "kylz -c f > plain && for o in '--threads 2' --thr=2 -9 --best; do "
+                              "kylz $o -c f | cmp - plain || echo \"$o differs\"; done; "
+                              "rm plain; kylz --ver f; echo status=$?");
+    EXPECT_EQ(run.Output, "kylz: option --ver is ambiguous (--verbose, --version)\n"
+                          "Try 'kylz --help' for more information.\nstatus=1\n");
+    EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"f"});
 }
 
 TEST(KYLZ, Refuses_What_It_Cannot_Do_Safely) {
