@@ -133,6 +133,23 @@ std::string Printed(const char* format, double value) {
     return text;
 }
 
+// The rows as a table: every column but the last right-aligned, as wide as
+// its widest entry and never narrower than `widths` gives, so that no size
+// or ratio, however large, pushes the others out of line; the last column
+// (the names) follows two spaces after.
+std::string Table(const std::vector<std::vector<std::string>>& rows, std::vector<std::size_t> widths) {
+    for (const auto& row : rows)
+        for (std::size_t column = 0; column < widths.size(); ++column)
+            widths[column] = std::max(widths[column], row[column].size());
+    std::string table;
+    for (const auto& row : rows) {
+        for (std::size_t column = 0; column < widths.size(); ++column)
+            table += std::string(widths[column] - row[column].size() + (column > 0), ' ') + row[column];
+        table += "  " + row[widths.size()] + '\n';
+    }
+    return table;
+}
+
 }  // namespace
 
 int KYLZ_Print(const std::string& text) {
@@ -337,9 +354,6 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
     }
 }
 
-// One table for all files, each column as wide as its widest entry (and
-// never narrower than its usual width), so that no size or ratio, however
-// large, pushes the columns out of line.
 void T_KYLZ_Jobs::Print_Listing() {
     if (Listed.empty()) return;
     if (Listed.size() > 1) {
@@ -351,24 +365,14 @@ void T_KYLZ_Jobs::Print_Listing() {
         }
         Listed.emplace_back("(" + std::to_string(Listed.size()) + " files)", total);
     }
-    std::vector<std::vector<std::string>> rows = {{"blocks", "compressed", "original", "ratio", "bits/byte"}};
+    std::vector<std::vector<std::string>> rows = {{"blocks", "compressed", "original", "ratio", "bits/byte", "name"}};
     for (const auto& [name, listing] : Listed) {
         const double ratio = listing.Compressed == 0 ? 0.0 : double(listing.Original) / double(listing.Compressed);
         rows.push_back({std::to_string(listing.Blocks), std::to_string(listing.Compressed),
                         std::to_string(listing.Original), Printed("%.3fx", ratio),
-                        Printed("%.3f", Bits_Per_Byte(listing.Compressed, listing.Original))});
+                        Printed("%.3f", Bits_Per_Byte(listing.Compressed, listing.Original)), name});
     }
-    std::vector<std::size_t> widths = {8, 15, 15, 8, 10};
-    for (const auto& row : rows)
-        for (std::size_t column = 0; column < row.size(); ++column)
-            widths[column] = std::max(widths[column], row[column].size());
-    std::string table;
-    for (std::size_t at = 0; at < rows.size(); ++at) {
-        for (std::size_t column = 0; column < rows[at].size(); ++column)
-            table += std::string(widths[column] - rows[at][column].size() + (column > 0), ' ') + rows[at][column];
-        table += "  " + (at == 0 ? std::string("name") : Listed[at - 1].first) + '\n';
-    }
-    Print(table);
+    Print(Table(rows, {8, 15, 15, 8, 10}));
 }
 
 int T_KYLZ_Jobs::Finish() {

@@ -55,6 +55,7 @@ private:
     void Run(const std::string& input_name, const std::string& output_name, bool from_standard_input);
     // Removes an input whose output is in place, unless it changed meanwhile.
     void Remove_Input(const T_KYL_Input_File& input);
+    // Prints what list mode found, one table for all files.
     void Print_Listing();
     // Messages and reports on standard error, the progress line erased first.
     void Say(const std::string& message) const;

@@ -256,6 +256,19 @@ TEST(KYLZ_Guards, A_Failed_Write_To_Standard_Output_Is_Status_1) {
     }
 }
 
+// A MiB of zeros compresses over 10,000 to 1: its ratio still stands in
+// its column, under its heading.
+TEST(KYLZ_Guards, Listing_Columns_Hold_Every_Value) {
+    T_Temp_Dir dir;
+    Write_File(dir / "zeros", T_Bytes(1 << 20, 0));
+    const T_Run_Result run = Run_Shell(dir.Path(), "kylz zeros && kylz -l zeros.kyl");
+    ASSERT_EQ(run.Exit_Status, 0) << run.Output;
+    const std::size_t second_line = run.Output.find('\n') + 1;
+    ASSERT_NE(run.Output.find("x ", second_line), std::string::npos) << run.Output;
+    EXPECT_EQ(run.Output.find("o ") + 1, run.Output.find("x ", second_line) + 1 - second_line) << run.Output;
+    EXPECT_EQ(run.Output.find("e  name"), run.Output.find("  zeros.kyl") - 1 - second_line) << run.Output;
+}
+
 // No message and the status of SIGPIPE, as for any program the pipe's
 // reader leaves behind.
 TEST(KYLZ_Guards, A_Reader_That_Leaves_Ends_It_As_SIGPIPE_Would) {
