@@ -325,7 +325,7 @@ TEST(KYLZ_Guards, The_Progress_Line_Fits_The_Terminal_And_Makes_Way_For_Reports)
         std::vector<std::string> parts;
         std::istringstream pieces(line);
         for (std::string part; std::getline(pieces, part, '\r');) parts.push_back(part);
-        if (line.back() == '\r') parts.emplace_back();
+        if (!line.empty() && line.back() == '\r') parts.emplace_back();
         // Every part but the last was overwritten at a carriage return: a
         // progress line or its erasure.
         for (std::size_t at = 0; at + 1 < parts.size(); ++at) {
