@@ -19,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +48,12 @@ bool Fault_Fires(std::int64_t& counter, std::size_t count, std::size_t& allowed)
     return true;
 }
 
+T_KYL_File_Identity Identity_Of(const struct stat& info) {
+    return {std::uint64_t(info.st_dev),          std::uint64_t(info.st_ino),
+            std::int64_t(info.st_size),          std::int64_t(info.st_mtim.tv_sec),
+            std::int64_t(info.st_mtim.tv_nsec), std::uint64_t(info.st_nlink)};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- input file
@@ -61,6 +68,17 @@ T_KYL_Input_File::T_KYL_Input_File(const std::string& name, T_KYL_Fault_Plan* fa
         Handle = -1;
         Fail("open", name, EISDIR);
     }
+    Note_Identity();
+}
+
+T_KYL_Input_File::T_KYL_Input_File(int handle, const std::string& name)
+    : File_Name(name), Handle(handle), Faults(nullptr) {
+    Note_Identity();
+}
+
+void T_KYL_Input_File::Note_Identity() {
+    struct stat info {};
+    if (::fstat(Handle, &info) == 0) Opened = Identity_Of(info);
 }
 
 T_KYL_Input_File::~T_KYL_Input_File() {
@@ -149,9 +167,14 @@ void Disarm_Cleanup(int slot) {
     Cleanup_Slots[slot].Taken.store(false, std::memory_order_release);
 }
 
-extern "C" void Remove_Outputs_And_End(int signal_number) {
+// Safe in a signal handler: no allocation, no lock.
+void Remove_Unfinished_Outputs() {
     for (T_Cleanup_Slot& slot : Cleanup_Slots)
         if (slot.Armed.load(std::memory_order_acquire)) ::unlink(slot.Path);
+}
+
+extern "C" void Remove_Outputs_And_End(int signal_number) {
+    Remove_Unfinished_Outputs();
     // The handler was installed to run once: the signal raised again now
     // ends the process with the status the signal gives.
     ::raise(signal_number);
@@ -285,14 +308,16 @@ void T_KYL_Output_File::Write_Through(const std::uint8_t* data, std::size_t coun
 void T_KYL_Output_File::Commit(const T_KYL_File_Attributes& attributes) {
     Write_Gathered();
     if (attributes.Known) {
-        // Owner and group first: changing them may clear the set-id bits
-        // that the mode then sets.  Only the owner (or root) may give a file
-        // away; without that right the group alone is tried, then nothing.
+        // Owner and group first, the mode after them.  Only the owner (or
+        // root) may give a file away; without that right the group alone is
+        // tried, then nothing.
         if (::fchown(Handle, uid_t(attributes.Owner), gid_t(attributes.Group)) != 0 &&
             ::fchown(Handle, uid_t(-1), gid_t(attributes.Group)) != 0) {
             // Neither is permitted: the output keeps this user's owner and group.
         }
-        if (::fchmod(Handle, mode_t(attributes.Mode)) != 0) Fail("create", File_Name, errno);
+        // A compressed or expanded copy is data, not the program or shared
+        // folder its input may have been: it never runs as its owner or group.
+        if (::fchmod(Handle, mode_t(attributes.Mode & 0777)) != 0) Fail("create", File_Name, errno);
         const struct timespec times[2] = {
             {time_t(attributes.Accessed_Seconds), long(attributes.Accessed_Nanoseconds)},
             {time_t(attributes.Modified_Seconds), long(attributes.Modified_Nanoseconds)}};
@@ -347,18 +372,77 @@ void KYL_Remove_File(const std::string& name) {
     if (::unlink(name.c_str()) != 0) Fail("remove", name, errno);
 }
 
+bool KYL_Remove_Unchanged_File(const std::string& name, const T_KYL_File_Identity& opened) {
+    // The name is followed as it was when opened: a link named as input
+    // leads to the file that was read, and the link goes with it.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) return false;
+    const T_KYL_File_Identity now = Identity_Of(info);
+    if (now.Device != opened.Device || now.Inode != opened.Inode || now.Size != opened.Size ||
+        now.Modified_Seconds != opened.Modified_Seconds || now.Modified_Nanoseconds != opened.Modified_Nanoseconds)
+        return false;
+    KYL_Remove_File(name);
+    return true;
+}
+
 bool KYL_Is_Terminal(int descriptor) { return ::isatty(descriptor) == 1; }
+
+std::size_t KYL_Terminal_Columns(int descriptor) {
+    struct winsize size {};
+    if (::ioctl(descriptor, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+namespace {
+
+volatile std::sig_atomic_t Terminal_Size_Changed = 0;
+
+extern "C" void Note_Terminal_Resize(int) { Terminal_Size_Changed = 1; }
+
+// Installs the handler on the first call.  SA_RESTART: the reads and writes
+// in progress go on as if nothing had come.
+void Watch_Terminal_Size() {
+    struct sigaction before {};
+    if (::sigaction(SIGWINCH, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = Note_Terminal_Resize;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGWINCH, &action, nullptr);
+}
+
+}  // namespace
+
+bool KYL_Terminal_Resized() {
+    static const bool watched = (Watch_Terminal_Size(), true);
+    (void)watched;
+    const bool changed = Terminal_Size_Changed != 0;
+    Terminal_Size_Changed = 0;
+    return changed;
+}
 
 void KYL_Write_Standard_Output(const std::uint8_t* data, std::size_t count, const std::string& name) {
     while (count > 0) {
         const ssize_t put = ::write(STDOUT_FILENO, data, count);
         if (put < 0) {
             if (errno == EINTR) continue;
+            if (errno == EPIPE) throw T_KYL_Broken_Pipe("cannot write \"" + name + "\": " + std::strerror(errno));
             Fail("write", name, errno);
         }
         data += put;
         count -= std::size_t(put);
     }
+}
+
+void KYL_End_By_Broken_Pipe() {
+    Remove_Unfinished_Outputs();
+    std::signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipe_signal, nullptr);
+    ::raise(SIGPIPE);
+    ::_exit(128 + SIGPIPE);  // not reached: the signal's default action ends the process
 }
 
 // ---------------------------------------------------------- directory listing

@@ -21,6 +21,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A write to standard output whose reader has gone (a closed pipe).  Kept
+// apart so that a front end can end quietly, as SIGPIPE would end it.
+class T_KYL_Broken_Pipe : public T_KYL_Platform_Error {
+public:
+    using T_KYL_Platform_Error::T_KYL_Platform_Error;
+};
+
 // Failure injection for the tests, installed on the files that a test opens:
 // each counter, when not negative, makes the platform fail once that many
 // more bytes have passed (a read error, a write error, or a write that comes
@@ -44,6 +51,19 @@ struct T_KYL_File_Attributes {
     bool Known = false;
 };
 
+// What identifies a file's contents as they were when it was opened: the
+// file (device and inode), its size and modification time, and its number
+// of names.  A different file at the name, or the same file written to
+// since, differs in one of the first four.
+struct T_KYL_File_Identity {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::int64_t Size = -1;
+    std::int64_t Modified_Seconds = 0;
+    std::int64_t Modified_Nanoseconds = 0;
+    std::uint64_t Links = 0;
+};
+
 // A file opened for reading.  Reads deliver as many bytes as were asked for
 // unless the file ends first; a read error is never taken for the end of file.
 class T_KYL_Input_File {
@@ -64,15 +84,19 @@ public:
     // another name, a link or a case-insensitive mount).
     bool Is_Same_File(const std::string& name) const;
     T_KYL_File_Attributes Attributes() const;
+    // The file as it was when it was opened.
+    const T_KYL_File_Identity& Identity() const { return Opened; }
     // The size of a regular file; -1 for a pipe, terminal or socket.
     std::int64_t Size() const;
 
 private:
-    T_KYL_Input_File(int handle, const std::string& name) : File_Name(name), Handle(handle), Faults(nullptr) {}
+    T_KYL_Input_File(int handle, const std::string& name);
+    void Note_Identity();
 
     std::string File_Name;
     int Handle = -1;
     T_KYL_Fault_Plan* Faults;
+    T_KYL_File_Identity Opened;
 };
 
 // An output written whole or not at all.  The bytes go to a new temporary
@@ -94,8 +118,10 @@ public:
     T_KYL_Output_File& operator=(const T_KYL_Output_File&) = delete;
 
     void Write(const std::uint8_t* data, std::size_t count);
-    // Gives the file `attributes` (owner and group only where permitted),
-    // closes it and renames it to its name.
+    // Gives the file `attributes` (owner and group only where permitted;
+    // the permission bits without setuid, setgid and sticky, which a copy
+    // made by a compressor must not gain), closes it and renames it to its
+    // name.
     void Commit(const T_KYL_File_Attributes& attributes);
     // True when an entry stood at the name when the output was created.
     bool Replaces_An_Entry() const { return Entry_Existed; }
@@ -144,12 +170,27 @@ T_KYL_Entry_Kind KYL_Entry_Kind(const std::string& name);
 std::vector<std::string> KYL_Folder_Entries(const std::string& folder);
 // Removes a file; raises a platform error naming it when that fails.
 void KYL_Remove_File(const std::string& name);
+// Removes the file at `name` only while it is still the file `opened`
+// describes (the same device, inode, size and modification time: neither
+// replaced nor written to since); returns false, removing nothing, when it
+// is not.  A failed removal raises a platform error naming the file.
+bool KYL_Remove_Unchanged_File(const std::string& name, const T_KYL_File_Identity& opened);
 // True when the descriptor (0, 1, 2) is a terminal.
 bool KYL_Is_Terminal(int descriptor);
+// The width in columns of the terminal at `descriptor`; 0 when unknown.
+std::size_t KYL_Terminal_Columns(int descriptor);
+// True once after each change of the terminal's size (SIGWINCH), from the
+// first call on; the handler only notes the change.  A SIGWINCH ignored at
+// start-up stays ignored, and then this never turns true.
+bool KYL_Terminal_Resized();
 
 // Standard output for data: every write is complete or raises an error
-// (a reader that went away included) naming `name`.
+// naming `name`; a reader that went away raises T_KYL_Broken_Pipe.
 void KYL_Write_Standard_Output(const std::uint8_t* data, std::size_t count, const std::string& name);
+// Removes the temporary files of unfinished outputs and ends the process by
+// SIGPIPE (its default action restored), as a write to a closed pipe ends a
+// program that does not ignore the signal.
+[[noreturn]] void KYL_End_By_Broken_Pipe();
 
 // The regular files (dot-files included, directories excluded) whose names
 // match the name part of `pattern` ('*' and '?' wildcards, each standing for

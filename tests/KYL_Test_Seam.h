@@ -42,4 +42,12 @@ struct T_KYL_Test_Seam {
     static T_Block_Data& Block_Data(T_KYL_MCP& controller) { return controller.Block_Data; }
     static T_KYL_Coder& Coder(T_KYL_MCP& controller) { return *controller.Coder; }
     static void Install_Faults(T_KYL_MCP& controller, T_KYL_Fault_Plan* faults) { controller.Faults = faults; }
+
+    // T_KYLZ_Jobs (a template, so that only the tests that use it need the
+    // front end's headers): what runs between an output's commit and the
+    // removal of its input.
+    template <class T_Jobs>
+    static auto& Before_Removal(T_Jobs& jobs) {
+        return jobs.Before_Removal;
+    }
 };

@@ -118,14 +118,63 @@ double Bits_Per_Byte(std::uint64_t compressed, std::uint64_t original) {
     return original == 0 ? 0.0 : 8.0 * double(compressed) / double(original);
 }
 
+std::string Last_Component(const std::string& name) {
+    const std::size_t slash = name.find_last_of('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+void Print(const std::string& text) {
+    KYL_Write_Standard_Output(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), Standard_Output_Name);
+}
+
+std::string Printed(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// The rows as a table: every column but the last right-aligned, as wide as
+// its widest entry and never narrower than `widths` gives, so that no size
+// or ratio, however large, pushes the others out of line; the last column
+// (the names) follows two spaces after.
+std::string Table(const std::vector<std::vector<std::string>>& rows, std::vector<std::size_t> widths) {
+    for (const auto& row : rows)
+        for (std::size_t column = 0; column < widths.size(); ++column)
+            widths[column] = std::max(widths[column], row[column].size());
+    std::string table;
+    for (const auto& row : rows) {
+        for (std::size_t column = 0; column < widths.size(); ++column)
+            table += std::string(widths[column] - row[column].size() + (column > 0), ' ') + row[column];
+        table += "  " + row[widths.size()] + '\n';
+    }
+    return table;
+}
+
 }  // namespace
 
+int KYLZ_Print(const std::string& text) {
+    try {
+        Print(text);
+        return KYLZ_Exit_Success;
+    } catch (const T_KYL_Broken_Pipe&) {
+        KYL_End_By_Broken_Pipe();
+    } catch (const T_KYL_Platform_Error& error) {
+        std::cerr << "kylz: " << error.what() << '\n';
+        return KYLZ_Exit_Error;
+    }
+}
+
+void T_KYLZ_Jobs::Say(const std::string& message) const {
+    T_KYLZ_Progress::Erase();
+    std::cerr << "kylz: " << message << '\n';
+}
+
 void T_KYLZ_Jobs::Warn(const std::string& message) const {
-    if (Options.Verbosity > 0) std::cerr << "kylz: " << message << '\n';
+    if (Options.Verbosity > 0) Say(message);
 }
 
 void T_KYLZ_Jobs::Fail(const std::string& message, int status) {
-    std::cerr << "kylz: " << message << '\n';
+    Say(message);
     Status = std::max(Status, status);
 }
 
@@ -165,26 +214,47 @@ void T_KYLZ_Jobs::Process_Folder(const std::string& folder) {
     }
 }
 
-bool T_KYLZ_Jobs::Refuse_Terminal_Output() {
-    if (Options.Mode != T_KYLZ_Mode::Compress || Options.Force || !KYL_Is_Terminal(1)) return false;
-    Fail("compressed data not written to a terminal (use -f to force)", KYLZ_Exit_Error);
-    return true;
+bool T_KYLZ_Jobs::Refuse_Terminal(bool reads_standard_input) {
+    if (Options.Force) return false;
+    const bool compress = Options.Mode == T_KYLZ_Mode::Compress;
+    if (compress && KYL_Is_Terminal(1)) {
+        Fail("compressed data not written to a terminal (use -f to force)", KYLZ_Exit_Error);
+        return true;
+    }
+    // Nobody types compressed data: a terminal here is a forgotten file name.
+    if (!compress && reads_standard_input && KYL_Is_Terminal(0)) {
+        Fail("compressed data not read from a terminal. Use -f to force.", KYLZ_Exit_Error);
+        return true;
+    }
+    return false;
 }
 
 void T_KYLZ_Jobs::Process_Standard_Input() {
-    if (!Refuse_Terminal_Output()) Run(Standard_Input_Name, "", true);
+    if (!Refuse_Terminal(true)) Run(Standard_Input_Name, "", true);
+}
+
+bool T_KYLZ_Jobs::Refuse_Input(const std::string& name, T_KYL_Entry_Kind kind, bool named_on_command_line) {
+    if (kind == T_KYL_Entry_Kind::Link && KYL_File_Size(name) < 0) {
+        Fail(name + ": the link leads nowhere", KYLZ_Exit_Error);
+        return true;
+    }
+    const bool beside = !(Options.To_Standard_Output || Options.Mode == T_KYLZ_Mode::Test ||
+                          Options.Mode == T_KYLZ_Mode::List);
+    if (kind == T_KYL_Entry_Kind::Other && beside) {
+        Fail(name + " is not a regular file -- ignored", KYLZ_Exit_Error);
+        return true;
+    }
+    // An output beside a link would stand beside the link, not its file, and
+    // --rm would remove the link alone.
+    if (kind == T_KYL_Entry_Kind::Link && beside && named_on_command_line && !Options.Force) {
+        Fail(name + ": is a symbolic link -- skipped", KYLZ_Exit_Error);
+        return true;
+    }
+    return false;
 }
 
 void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, bool named_on_command_line) {
-    if (kind == T_KYL_Entry_Kind::Link && KYL_File_Size(name) < 0) {
-        Fail(name + ": the link leads nowhere", KYLZ_Exit_Error);
-        return;
-    }
-    if (kind == T_KYL_Entry_Kind::Other && !(Options.To_Standard_Output || Options.Mode == T_KYLZ_Mode::Test ||
-                                             Options.Mode == T_KYLZ_Mode::List)) {
-        Fail(name + " is not a regular file -- ignored", KYLZ_Exit_Error);
-        return;
-    }
+    if (Refuse_Input(name, kind, named_on_command_line)) return;
     std::string output;
     switch (Options.Mode) {
         case T_KYLZ_Mode::Compress:
@@ -195,7 +265,9 @@ void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, b
             output = name + Suffix;
             break;
         case T_KYLZ_Mode::Expand:
-            if (!Ends_With(name, Suffix) || name.size() == Suffix.size() || name.back() == '/') {
+            // Only an output beside the input needs the suffix, to make its name.
+            if (Options.To_Standard_Output) break;
+            if (!Ends_With(name, Suffix) || Last_Component(name) == Suffix) {
                 if (named_on_command_line) Fail(name + ": unknown suffix -- ignored", KYLZ_Exit_Error);
                 return;
             }
@@ -206,7 +278,7 @@ void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, b
     }
     const bool to_file = !output.empty() && !Options.To_Standard_Output;
     if (!to_file) output.clear();
-    if (!to_file && Refuse_Terminal_Output()) return;
+    if (!to_file && Refuse_Terminal(false)) return;
     if (to_file && !Options.Force && KYL_Entry_Kind(output) != T_KYL_Entry_Kind::Missing) {
         Fail(output + " already exists -- skipped (use -f to overwrite)", KYLZ_Exit_Error);
         return;
@@ -214,11 +286,30 @@ void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, b
     Run(name, output, false);
 }
 
+void T_KYLZ_Jobs::Remove_Input(const T_KYL_Input_File& input) {
+    if (Before_Removal) Before_Removal(input.Name());
+    // The name may meanwhile lead to another file, or the file may have been
+    // written to while it was read: the output holds neither, so it stays.
+    if (!KYL_Remove_Unchanged_File(input.Name(), input.Identity()))
+        Fail(input.Name() + ": file changed while it was " +
+                 (Options.Mode == T_KYLZ_Mode::Compress ? "compressed" : "expanded") + ", not removed",
+             KYLZ_Exit_Error);
+}
+
 void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_name, bool from_standard_input) {
     try {
         const std::unique_ptr<T_KYL_Input_File> input =
             from_standard_input ? T_KYL_Input_File::Standard_Input(input_name)
                                 : std::make_unique<T_KYL_Input_File>(input_name);
+        const bool removes = Options.Remove_Inputs && !output_name.empty() && !from_standard_input;
+        // Removing one name of a file that lives on under others frees nothing
+        // and loses a name someone made on purpose.
+        if (const std::uint64_t links = input->Identity().Links; removes && !Options.Force && links > 1) {
+            Fail(input_name + " has " + std::to_string(links - 1) + " other link" + (links > 2 ? "s" : "") +
+                     " -- skipped",
+                 KYLZ_Exit_Error);
+            return;
+        }
         const bool compress = Options.Mode == T_KYLZ_Mode::Compress;
         T_KYLZ_Stream stream(compress ? KYL_STREAM_COMPRESS : KYL_STREAM_EXPAND, Options.Threads);
         const std::int64_t size = input->Size();
@@ -236,28 +327,26 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
         });
         if (output) output->Commit(input->Attributes());
         // The input goes only once its output is complete, closed and named.
-        if (Options.Remove_Inputs && output && !from_standard_input) KYL_Remove_File(input_name);
+        if (removes) Remove_Input(*input);
 
         const std::uint64_t compressed = compress ? written : read;
         const std::uint64_t original = compress ? read : written;
         if (Options.Mode == T_KYLZ_Mode::List) {
-            const T_KYLZ_Listing listing{records.Records, read, written};
-            Print_Listing(listing, input_name);
-            Total.Blocks += listing.Blocks;
-            Total.Compressed += listing.Compressed;
-            Total.Original += listing.Original;
-            ++Files_Listed;
+            Listed.emplace_back(input_name, T_KYLZ_Listing{records.Records, read, written});
         } else if (Options.Verbosity > 1) {
             char sizes[128];
             std::snprintf(sizes, sizeof sizes, "%llu -> %llu bytes, %.3f bits per byte",
                           (unsigned long long)read, (unsigned long long)written, Bits_Per_Byte(compressed, original));
-            std::cerr << "kylz: " << input_name << (output ? " -> " + output_name : "") << ": "
-                      << (Options.Mode == T_KYLZ_Mode::Test ? "OK" : sizes) << '\n';
+            Say(input_name + (output ? " -> " + output_name : "") + ": " +
+                (Options.Mode == T_KYLZ_Mode::Test ? "OK" : sizes));
         }
     } catch (const T_KYLZ_Stream_Failure& failure) {
         const bool damaged = failure.Status == KYL_DAMAGED;
         Fail(input_name + ": " + (damaged ? "damaged compressed data" : failure.what()),
              damaged ? KYLZ_Exit_Damaged : KYLZ_Exit_Error);
+    } catch (const T_KYL_Broken_Pipe&) {
+        // The stream, its threads and any output are gone by now.
+        KYL_End_By_Broken_Pipe();
     } catch (const T_KYL_Platform_Error& error) {
         Fail(error.what(), KYLZ_Exit_Error);
     } catch (const std::bad_alloc&) {
@@ -265,17 +354,36 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
     }
 }
 
-void T_KYLZ_Jobs::Print_Listing(const T_KYLZ_Listing& listing, const std::string& name) const {
-    if (Files_Listed == 0)
-        std::printf("%8s %15s %15s %8s %10s  %s\n", "blocks", "compressed", "original", "ratio", "bits/byte", "name");
-    const double ratio = listing.Compressed == 0 ? 0.0 : double(listing.Original) / double(listing.Compressed);
-    std::printf("%8llu %15llu %15llu %7.3fx %10.3f  %s\n", (unsigned long long)listing.Blocks,
-                (unsigned long long)listing.Compressed, (unsigned long long)listing.Original, ratio,
-                Bits_Per_Byte(listing.Compressed, listing.Original), name.c_str());
+void T_KYLZ_Jobs::Print_Listing() {
+    if (Listed.empty()) return;
+    if (Listed.size() > 1) {
+        T_KYLZ_Listing total;
+        for (const auto& [name, listing] : Listed) {
+            total.Blocks += listing.Blocks;
+            total.Compressed += listing.Compressed;
+            total.Original += listing.Original;
+        }
+        Listed.emplace_back("(" + std::to_string(Listed.size()) + " files)", total);
+    }
+    std::vector<std::vector<std::string>> rows = {{"blocks", "compressed", "original", "ratio", "bits/byte", "name"}};
+    for (const auto& [name, listing] : Listed) {
+        const double ratio = listing.Compressed == 0 ? 0.0 : double(listing.Original) / double(listing.Compressed);
+        rows.push_back({std::to_string(listing.Blocks), std::to_string(listing.Compressed),
+                        std::to_string(listing.Original), Printed("%.3fx", ratio),
+                        Printed("%.3f", Bits_Per_Byte(listing.Compressed, listing.Original)), name});
+    }
+    Print(Table(rows, {8, 15, 15, 8, 10}));
 }
 
 int T_KYLZ_Jobs::Finish() {
-    if (Files_Listed > 1) Print_Listing(Total, "(" + std::to_string(Files_Listed) + " files)");
-    std::fflush(stdout);
+    try {
+        Print_Listing();
+    } catch (const T_KYL_Broken_Pipe&) {
+        KYL_End_By_Broken_Pipe();
+    } catch (const T_KYL_Platform_Error& error) {
+        Fail(error.what(), KYLZ_Exit_Error);
+    }
+    // A report asked for with -v that could not be written is a failure too.
+    if (Options.Verbosity > 1 && !std::cerr) Status = std::max(Status, KYLZ_Exit_Error);
     return Status;
 }

@@ -13,8 +13,9 @@
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    // A reader that goes away shows as a failed write, reported for its file;
-    // outputs in work are removed on the usual interrupting signals.
+    // A reader that goes away shows as a failed write, after which kylz
+    // cleans up and ends by SIGPIPE itself; outputs in work are removed on
+    // the usual interrupting signals.
     std::signal(SIGPIPE, SIG_IGN);
     KYL_Remove_Outputs_On_Signals();
 
@@ -26,14 +27,8 @@ int main(int argc, char** argv) {
         std::cerr << "kylz: " << error << "\nTry 'kylz --help' for more information.\n";
         return KYLZ_Exit_Error;
     }
-    if (options->Show_Help) {
-        std::cout << KYLZ_Help_Text;
-        return KYLZ_Exit_Success;
-    }
-    if (options->Show_Version) {
-        std::cout << "kylz " << kyl_version_string() << '\n';
-        return KYLZ_Exit_Success;
-    }
+    if (options->Show_Help) return KYLZ_Print(KYLZ_Help_Text);
+    if (options->Show_Version) return KYLZ_Print(std::string("kylz ") + kyl_version_string() + '\n');
     T_KYLZ_Jobs jobs(*options);
     if (options->Files.empty()) jobs.Process("-");
     for (const std::string& file : options->Files) jobs.Process(file);

@@ -1,6 +1,6 @@
 // The progress line of kylz on standard error: bytes done, percent when the
-// size is known, speed and time left, redrawn at most ten times a second
-// and cleared at the end.
+// size is known, speed and time left, redrawn at most ten times a second,
+// kept within the terminal's width and cleared at the end.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +18,19 @@ public:
 
     // Counts `count` more input bytes done.
     void Advance(std::uint64_t count);
+    // Erases the line on the terminal, if one is drawn, so that a message
+    // can start on a clean row; the next redraw brings it back.
+    static void Erase();
 
-    // The line for `done` of `size` bytes after `seconds`.
-    static std::string Line(const std::string& name, std::uint64_t done, std::int64_t size, double seconds);
+    // The line for `done` of `size` bytes after `seconds`, shorter than
+    // `columns` (0: no limit): the time left goes first, then the speed,
+    // then the name loses its middle, and only then is the line cut.  The
+    // last column stays free: writing there makes some terminals wrap.
+    static std::string Line(const std::string& name, std::uint64_t done, std::int64_t size, double seconds,
+                            std::size_t columns = 0);
 
 private:
+    void Draw(std::int64_t now);
     void Clear();
 
     std::string Name;
@@ -32,5 +40,6 @@ private:
     std::uint64_t Done = 0;
     std::int64_t Start_Ms;
     std::int64_t Last_Draw_Ms;
-    std::size_t Width = 0;
+    std::size_t Width = 0;    // columns of the widest line drawn since the last clear
+    std::size_t Columns = 0;  // the terminal's width; 0 when unknown
 };

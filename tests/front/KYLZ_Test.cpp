@@ -2,11 +2,22 @@
 // several files, tests, listings, signals and a full disk.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include "KYL_Test_Seam.h"
 #include "KYL_Test_Support.h"
+#include "front/kylz/KYLZ_Job_Unit.h"
 
 namespace {
 
@@ -175,6 +186,185 @@ TEST(KYLZ, Refuses_What_It_Cannot_Do_Safely) {
         EXPECT_NE(run.Output.find("kylz: "), std::string::npos) << command;
     }
     EXPECT_EQ(Names_In(dir.Path()), (std::vector<std::string>{"plain", "plain.kyl"}));
+}
+
+// ------------------------------------------------------------------------
+// The guards around the user's files, standard output and the terminal.
+
+// Runs `command` with /bin/sh in `directory` as Run_Shell does, but on a
+// pseudo-terminal `columns` wide that is standard input, output and error;
+// `typed` is typed at it first.  A raw terminal passes the bytes written as
+// they are; a cooked one ends input at Ctrl-D.
+T_Run_Result Run_In_Terminal(const std::string& directory, const std::string& command, unsigned short columns,
+                             bool raw, const std::string& typed = "") {
+    const std::string programs = fs::path(KYL_BINARY).parent_path().string();
+    const std::string line = "cd '" + directory + "' && PATH='" + programs + "':\"$PATH\" LC_ALL=C; export PATH LC_ALL; " +
+                             command;
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    struct termios modes {};
+    cfmakeraw(&modes);
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, raw ? &modes : nullptr, &size);
+    if (child < 0) throw std::runtime_error("forkpty");
+    if (child == 0) {
+        ::alarm(300);
+        ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (!typed.empty() && ::write(terminal, typed.data(), typed.size()) != ssize_t(typed.size()))
+        throw std::runtime_error("write to the terminal");
+    T_Run_Result result;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(terminal, chunk, sizeof chunk)) != 0;) {
+        if (got > 0) result.Output.append(chunk, std::size_t(got));
+        else if (errno != EINTR) break;  // EIO: every writer has closed the terminal
+    }
+    ::close(terminal);
+    result.Exit_Status = Wait_KYL(child);
+    return result;
+}
+
+// The name is replaced by another file, or the file is written to, after
+// its output is in place and before it is removed: it stays, with a warning.
+TEST(KYLZ_Guards, Rm_Keeps_An_Input_That_Changed_Before_Its_Removal) {
+    T_Temp_Dir dir;
+    const T_Bytes original = Text_Like_Bytes(20000, 10);
+    const T_Bytes newer = Text_Like_Bytes(30000, 11);
+    const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> changes = {
+        {"replaced", [&](const std::string& name) {
+             Write_File(dir / "new", newer);
+             fs::rename(dir / "new", name);
+         }},
+        {"appended", [&](const std::string& name) { std::ofstream(name, std::ios::app) << "more"; }}};
+    for (const auto& [change, apply] : changes) {
+        Write_File(dir / change, original);
+        T_KYLZ_Options options;
+        options.Remove_Inputs = true;
+        options.Threads = 1;
+        T_KYLZ_Jobs jobs(options);
+        T_KYL_Test_Seam::Before_Removal(jobs) = apply;
+        testing::internal::CaptureStderr();
+        jobs.Process(dir / change);
+        const int status = jobs.Finish();
+        const std::string messages = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, 1) << change;
+        EXPECT_EQ(messages, "kylz: " + (dir / change) + ": file changed while it was compressed, not removed\n");
+        ASSERT_TRUE(fs::exists(dir / change)) << change;
+        EXPECT_NE(Read_File(dir / change), original) << change;
+        Write_File(dir / "orig", original);
+        EXPECT_EQ(Run_Shell(dir.Path(), "kylz -dc " + change + ".kyl | cmp - orig").Exit_Status, 0) << change;
+    }
+}
+
+// Without -f: a link named as input (its output would stand beside the
+// link) and, with --rm, a file with other names.  Reading one to standard
+// output is harmless and goes ahead.
+TEST(KYLZ_Guards, Refuses_Links_And_Linked_Files_Unless_Forced) {
+    T_Temp_Dir dir;
+    Write_File(dir / "a", Text_Like_Bytes(5000, 12));
+    fs::create_symlink("a", dir / "l");
+    fs::create_hard_link(dir / "a", dir / "h");
+    T_Run_Result run = Run_Shell(dir.Path(), "kylz l; echo status=$?; kylz --rm h; echo status=$?");
+    EXPECT_EQ(run.Output, "kylz: l: is a symbolic link -- skipped\nstatus=1\n"
+                          "kylz: h has 1 other link -- skipped\nstatus=1\n");
+    EXPECT_EQ(Names_In(dir.Path()), (std::vector<std::string>{"a", "h", "l"}));
+    run = Run_Shell(dir.Path(), "kylz -c l | kylz -d | cmp - a && kylz -f l && kylz -f --rm h && test ! -e h");
+    EXPECT_EQ(run.Exit_Status, 0) << run.Output;
+}
+
+TEST(KYLZ_Guards, A_Failed_Write_To_Standard_Output_Is_Status_1) {
+    T_Temp_Dir dir;
+    Write_File(dir / "x", "data");
+    ASSERT_EQ(Run_Shell(dir.Path(), "kylz x").Exit_Status, 0);
+    for (const char* command : {"kylz -l x.kyl > /dev/full", "kylz -V >&-", "kylz -h > /dev/full"}) {
+        const T_Run_Result run = Run_Shell(dir.Path(), command);
+        EXPECT_EQ(run.Exit_Status, 1) << command;
+        EXPECT_NE(run.Output.find("kylz: cannot write \"(stdout)\": "), std::string::npos) << command << run.Output;
+    }
+}
+
+// A MiB of zeros compresses over 10,000 to 1: its ratio still stands in
+// its column, under its heading.
+TEST(KYLZ_Guards, Listing_Columns_Hold_Every_Value) {
+    T_Temp_Dir dir;
+    Write_File(dir / "zeros", T_Bytes(1 << 20, 0));
+    const T_Run_Result run = Run_Shell(dir.Path(), "kylz zeros && kylz -l zeros.kyl");
+    ASSERT_EQ(run.Exit_Status, 0) << run.Output;
+    const std::size_t second_line = run.Output.find('\n') + 1;
+    ASSERT_NE(run.Output.find("x ", second_line), std::string::npos) << run.Output;
+    EXPECT_EQ(run.Output.find("o ") + 1, run.Output.find("x ", second_line) + 1 - second_line) << run.Output;
+    EXPECT_EQ(run.Output.find("e  name"), run.Output.find("  zeros.kyl") - 1 - second_line) << run.Output;
+}
+
+// No message and the status of SIGPIPE, as for any program the pipe's
+// reader leaves behind.
+TEST(KYLZ_Guards, A_Reader_That_Leaves_Ends_It_As_SIGPIPE_Would) {
+    T_Temp_Dir dir;
+    Write_File(dir / "big", Text_Like_Bytes(3 * 1000 * 1000, 13));
+    ASSERT_EQ(Run_Shell(dir.Path(), "kylz --rm big").Exit_Status, 0);
+    const T_Run_Result run = Run_Shell(
+        dir.Path(), "{ kylz -dc big.kyl 2>err; echo $? > status; } | head -c 10 > /dev/null; cat status err");
+    EXPECT_EQ(run.Output, std::to_string(128 + SIGPIPE) + "\n");
+    EXPECT_EQ(Names_In(dir.Path()), (std::vector<std::string>{"big.kyl", "err", "status"}));
+}
+
+// Any name reads to standard output, into a test or a listing, from a file
+// or a pipe; an output beside the input needs the suffix to make its name.
+TEST(KYLZ_Guards, Only_An_Output_Beside_The_Input_Needs_The_Suffix) {
+    T_Temp_Dir dir;
+    Write_File(dir / "a", Text_Like_Bytes(5000, 14));
+    fs::create_directory(dir / "d");
+    const T_Run_Result run = Run_Shell(
+        dir.Path(), "kylz -c a > packed && cp packed d/.kyl && kylz -dc packed | cmp - a && kylzcat packed | cmp - a && "
+                    "kylz -t packed && kylz -l packed > /dev/null && "
+                    "bash -c 'kylz -dc <(cat packed) | cmp - a && kylz -t <(cat packed)' && "
+                    "{ kylz -d packed; kylz -d d/.kyl; echo status=$?; }");
+    EXPECT_EQ(run.Output, "kylz: packed: unknown suffix -- ignored\nkylz: d/.kyl: unknown suffix -- ignored\nstatus=1\n");
+    EXPECT_EQ(Names_In(dir.Path()), (std::vector<std::string>{"a", "d", "packed"}));
+}
+
+TEST(KYLZ_Guards, Refuses_Compressed_Input_From_A_Terminal) {
+    T_Temp_Dir dir;
+    for (const char* command : {"kylz -d > out", "kylz -t"}) {
+        const T_Run_Result run = Run_In_Terminal(dir.Path(), command, 80, false, "\x04");
+        EXPECT_EQ(run.Exit_Status, 1) << command;
+        EXPECT_NE(run.Output.find("kylz: compressed data not read from a terminal. Use -f to force."),
+                  std::string::npos)
+            << run.Output;
+    }
+}
+
+// A FIFO fed in two parts a second apart: the progress line is drawn, in
+// fewer than 40 columns with the name cut in its middle, and erased before
+// the report.
+TEST(KYLZ_Guards, The_Progress_Line_Fits_The_Terminal_And_Makes_Way_For_Reports) {
+    T_Temp_Dir dir;
+    const std::string name = "a_fifo_with_a_name_far_longer_than_the_terminal";
+    Write_File(dir / "data", Text_Like_Bytes(3 * 1000 * 1000, 15));
+    ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
+    const T_Run_Result run =
+        Run_In_Terminal(dir.Path(), "(head -c 1500000 data; sleep 1; cat data) > " + name + " & kylz -cv " + name + " > out",
+                        40, true);
+    ASSERT_EQ(run.Exit_Status, 0) << run.Output;
+    std::istringstream lines(run.Output);
+    bool drawn = false, reported = false;
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> parts;
+        std::istringstream pieces(line);
+        for (std::string part; std::getline(pieces, part, '\r');) parts.push_back(part);
+        if (!line.empty() && line.back() == '\r') parts.emplace_back();
+        // Every part but the last was overwritten at a carriage return: a
+        // progress line or its erasure.
+        for (std::size_t at = 0; at + 1 < parts.size(); ++at) {
+            EXPECT_LT(parts[at].size(), 40u) << parts[at];
+            drawn |= parts[at].find("...") != std::string::npos;
+        }
+        reported |= !parts.empty() && parts.back().rfind("kylz: " + name + ": ", 0) == 0;
+    }
+    EXPECT_TRUE(drawn) << run.Output;
+    EXPECT_TRUE(reported) << run.Output;
 }
 
 }  // namespace

@@ -117,6 +117,25 @@ TEST(KYL_Safe_Outputs, Outputs_Take_The_Mode_And_Time_Of_Their_Input) {
     }
 }
 
+// A compressed or expanded copy of a program or a shared folder's file is
+// data: it never runs as its owner or group, nor keeps the sticky bit (kylz
+// writes through the same output).
+TEST(KYL_Safe_Outputs, Outputs_Never_Carry_Set_Id_Or_Sticky_Bits) {
+    T_Temp_Dir dir;
+    Write_File(dir / "tool.txt", Text_Like_Bytes(3000, 6));
+    ASSERT_EQ(::chmod((dir / "tool.txt").c_str(), 07755), 0);
+    struct stat input {};
+    ASSERT_EQ(::stat((dir / "tool.txt").c_str(), &input), 0);
+    ASSERT_NE(input.st_mode & 07000, 0u) << "the system keeps no special bit for this user";
+    ASSERT_EQ(Run_KYL(dir.Path(), {"-c", "tool.txt"}).Exit_Status, 0);
+    ASSERT_EQ(Run_Shell(dir.Path(), "kylz tool.txt").Exit_Status, 0);
+    for (const char* name : {"tool.kyl", "tool.txt.kyl"}) {
+        struct stat output {};
+        ASSERT_EQ(::stat((dir / name).c_str(), &output), 0) << name;
+        EXPECT_EQ(output.st_mode & 07777, 0755u) << name;
+    }
+}
+
 TEST(KYL_Safe_Outputs, Statuses_Tell_Missing_Names_From_Empty_Matches) {
     T_Temp_Dir dir;
     const std::vector<std::pair<std::vector<std::string>, int>> runs = {
