@@ -37,7 +37,10 @@
 #define KYL_VERSION_PATCH 0
 /* MAJOR * 10000 + MINOR * 100 + PATCH */
 #define KYL_VERSION_NUMBER (KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINOR * 100 + KYL_VERSION_PATCH)
-#define KYL_VERSION_STRING "1.0.0"
+/* "MAJOR.MINOR.PATCH", made of the numbers above */
+#define KYL_VERSION_TEXT_(major, minor, patch) #major "." #minor "." #patch
+#define KYL_VERSION_TEXT(major, minor, patch) KYL_VERSION_TEXT_(major, minor, patch)
+#define KYL_VERSION_STRING KYL_VERSION_TEXT(KYL_VERSION_MAJOR, KYL_VERSION_MINOR, KYL_VERSION_PATCH)
 
 #if defined(KYL_BUILDING_LIBRARY) && defined(__GNUC__)
 #define KYL_API __attribute__((visibility("default")))
