@@ -11,8 +11,8 @@
  * none prints, none throws, and none keeps state between calls outside the
  * stream it is given.  KYL_INTERNAL_ERROR, a failure the library did not
  * foresee, can come from every call that codes blocks: kyl_compress,
- * kyl_expand and the stream calls other than kyl_stream_free.  Different threads may use the library at once, each
- * with its own streams.
+ * kyl_expand and the stream calls other than kyl_stream_free.  Different
+ * threads may use the library at once, each with its own streams.
  *
  * Memory: each one-shot call and each stream reserves about 110 MB of address
  * space for every thread it runs and touches what its blocks need: about
@@ -85,8 +85,8 @@ KYL_API size_t kyl_compress_bound(size_t src_size);
  * threads of a larger one are started and joined within the call.
  *
  * Returns KYL_OK, KYL_DST_TOO_SMALL, KYL_NO_MEMORY, KYL_BAD_ARGUMENT or
- * KYL_INTERNAL_ERROR.  On a failure *dst_size is 0 and dst holds nothing of use; nothing is ever
- * written past dst[dst_capacity-1]. */
+ * KYL_INTERNAL_ERROR.  On a failure *dst_size is 0 and dst holds nothing of
+ * use; nothing is ever written past dst[dst_capacity-1]. */
 KYL_API int kyl_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
                          unsigned threads);
 
@@ -179,8 +179,8 @@ KYL_API int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size
 /* Ends the input; what is left of it is compressed at once.  When expanding,
  * an input that ends inside a record is reported by the takes that follow:
  * the take that reaches that record delivers the blocks before it and
- * returns KYL_TRUNCATED.  Returns KYL_OK, KYL_NO_MEMORY or
- * KYL_INTERNAL_ERROR. */
+ * returns KYL_TRUNCATED.  Returns KYL_OK, KYL_NO_MEMORY, KYL_BAD_ARGUMENT (a
+ * NULL stream) or KYL_INTERNAL_ERROR. */
 KYL_API int kyl_stream_finish(kyl_stream* stream);
 
 /* Writes up to dst_capacity bytes of output to dst and sets *taken to how
