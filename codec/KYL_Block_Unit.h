@@ -92,9 +92,21 @@ private:
     std::int64_t Index = -1;
 };
 
+// Damage of one kind: the input ends inside a record, so that what is there
+// may be intact but is not all of it.  Code that does not care which kind
+// catches T_KYL_Damaged_Block alone.
+class T_KYL_Truncated_Block : public T_KYL_Damaged_Block {
+public:
+    using T_KYL_Damaged_Block::T_KYL_Damaged_Block;
+};
+
 // The check every decoder makes on bytes that came from a compressed file.
 inline void Require_Intact(bool condition, const char* what) {
     if (!condition) throw T_KYL_Damaged_Block(what);
+}
+// The check that the input goes on as far as a record says it does.
+inline void Require_Whole(bool condition, const char* what) {
+    if (!condition) throw T_KYL_Truncated_Block(what);
 }
 
 // -------------------------------------------------------------- byte order

@@ -106,7 +106,7 @@ std::size_t T_KYL_MCP::Record_Length(std::span<const std::uint8_t> input, bool i
     const std::size_t header_length = input[0];
     Require_Intact(header_length > 0, "header length 0");
     if (input.size() < header_length) {
-        Require_Intact(!input_ends, "truncated header");
+        Require_Whole(!input_ends, "truncated header");
         return 0;
     }
     Require_Intact(header_length >= 2, "header without flags");
@@ -114,23 +114,31 @@ std::size_t T_KYL_MCP::Record_Length(std::span<const std::uint8_t> input, bool i
     Require_Intact(header_length >= (transformed ? Transformed_Header_Length : Stored_Header_Length),
                    "header too short for its flags");
     const std::size_t available = input.size() - header_length;
-    if (available == 0) {
-        Require_Intact(!input_ends, "block without payload");
-        return 0;
-    }
     if (transformed) {
         // The coder pushed the payload length last, so it ends the header.
+        // The header alone frames the record, a payload length of 0 too: a
+        // record is framed alike whether bytes follow it or not, as a worker
+        // that gets the record alone frames it again.
         const std::size_t payload_length = Get_LE(&input[header_length - 3], 3);
         Require_Intact(payload_length <= std::size_t(Read_Ahead), "payload length past the bytes read");
         if (available < payload_length) {
-            Require_Intact(!input_ends, "truncated payload");
+            Require_Whole(!input_ends, "truncated payload");
             return 0;
         }
         return header_length + payload_length;
     }
     // A stored block runs to the block size or to the end of the input.
+    if (available == 0) {
+        Require_Whole(!input_ends, "block without payload");
+        return 0;
+    }
     if (available < std::size_t(Block_Size) && !input_ends) return 0;
     return header_length + std::min(available, std::size_t(Block_Size));
+}
+
+std::size_t T_KYL_MCP::Block_Bound(std::span<const std::uint8_t> record) {
+    if ((record[1] & Flag_Transformed) != 0) return std::size_t(Block_Size);
+    return record.size() - record[0];
 }
 
 T_KYL_Expanded_Record T_KYL_MCP::Expand_Record(std::span<const std::uint8_t> input, bool input_ends) {

@@ -67,9 +67,13 @@ public:
     // or 0 while `input` does not hold all of it (or is empty) and more may
     // follow.  `input_ends`: nothing follows `input`.  A stored record runs to
     // Block_Size bytes or to the end of the input.  Throws T_KYL_Damaged_Block
-    // for a header that cannot start a record and for a record that the end
-    // of the input cuts short.
+    // for a header that cannot start a record, and T_KYL_Truncated_Block for
+    // a record that the end of the input cuts short.
     static std::size_t Record_Length(std::span<const std::uint8_t> input, bool input_ends);
+    // The most bytes that `record` (one whole record, as Record_Length
+    // frames it) expands to, from its header alone: a stored record's block
+    // is its payload, any other is at most Block_Size bytes.
+    static std::size_t Block_Bound(std::span<const std::uint8_t> record);
 
     // Expands the record at the start of `input` (framed as Record_Length
     // says; Consumed is 0 while it is not complete).  The block stays valid

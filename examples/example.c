@@ -1,5 +1,6 @@
 /*
- * Compresses a file and expands it again through libkyl's one-shot calls.
+ * Compresses a file and expands it again through libkyl's one-shot calls,
+ * the expansion as if its size were not known.
  *
  *     kyl_example INPUT COMPRESSED EXPANDED
  *
@@ -73,12 +74,16 @@ int main(int argc, char** argv) {
     if (status != KYL_OK) return fail("compress", status);
     if (!write_file(argv[2], compressed, compressed_size)) return fail_file(argv[2]);
 
-    /* Expansion: the format does not store the original size; this program
-     * knows it, a program that does not would use a stream instead. */
-    unsigned char* expanded = malloc(original_size > 0 ? original_size : 1);
+    /* Expansion: the format does not store the original size, so the
+     * destination is sized from the records' headers.  A program that does
+     * not hold all of its input at once would use a stream instead. */
+    size_t expanded_bound = 0;
+    status = kyl_expand_bound(compressed, compressed_size, &expanded_bound);
+    if (status != KYL_OK) return fail("expand", status);
+    unsigned char* expanded = malloc(expanded_bound > 0 ? expanded_bound : 1);
     size_t expanded_size = 0;
     status = expanded == NULL ? KYL_NO_MEMORY
-                              : kyl_expand(compressed, compressed_size, expanded, original_size, &expanded_size, 0);
+                              : kyl_expand(compressed, compressed_size, expanded, expanded_bound, &expanded_size, 0);
     if (status != KYL_OK) return fail("expand", status);
     if (!write_file(argv[3], expanded, expanded_size)) return fail_file(argv[3]);
 

@@ -40,8 +40,12 @@ inline T_Result Expand(const std::uint8_t* data, std::size_t size) {
     result.Bytes.resize(Expansion_Limit);
     std::size_t written = 0;
     result.Status = kyl_expand(data, size, result.Bytes.data(), result.Bytes.size(), &written, 1);
-    if (result.Status != KYL_OK && result.Status != KYL_DAMAGED && result.Status != KYL_DST_TOO_SMALL)
-        Fail("expansion ended other than expanded, damaged or too large");
+    if (result.Status != KYL_OK && result.Status != KYL_DAMAGED && result.Status != KYL_TRUNCATED &&
+        result.Status != KYL_DST_TOO_SMALL)
+        Fail("expansion ended other than expanded, damaged, cut short or too large");
+    std::size_t bound = 0;
+    if (result.Status == KYL_OK && (kyl_expand_bound(data, size, &bound) != KYL_OK || written > bound))
+        Fail("an expansion passed its bound");
     result.Bytes.resize(written);
     return result;
 }

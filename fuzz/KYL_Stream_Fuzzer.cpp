@@ -30,8 +30,8 @@ int Take_All(kyl_stream* stream, kyl_fuzz::T_Bytes& out, std::mt19937& random) {
     }
 }
 
-// Returns the stream's end: KYL_OK, KYL_DAMAGED, or KYL_DST_TOO_SMALL when the
-// expansion passed the limit.
+// Returns the stream's end: KYL_OK, KYL_DAMAGED, KYL_TRUNCATED, or
+// KYL_DST_TOO_SMALL when the expansion passed the limit.
 int Expand_In_Pieces(const std::uint8_t* data, std::size_t size, kyl_fuzz::T_Bytes& out) {
     std::mt19937 random(Seed_Of(data, size));
     kyl_stream* stream = nullptr;

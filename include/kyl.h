@@ -9,8 +9,10 @@
  *
  * Every function returns a status: KYL_OK (0) or one of the failures below;
  * none prints, none throws, and none keeps state between calls outside the
- * stream it is given.  Different threads may use the library at once, each
- * with its own streams.
+ * stream it is given.  KYL_INTERNAL_ERROR, a failure the library did not
+ * foresee, can come from every call that codes blocks: kyl_compress,
+ * kyl_expand and the stream calls other than kyl_stream_free.  Different
+ * threads may use the library at once, each with its own streams.
  *
  * Memory: each one-shot call and each stream reserves about 110 MB of address
  * space for every thread it runs and touches what its blocks need: about
@@ -35,7 +37,10 @@
 #define KYL_VERSION_PATCH 0
 /* MAJOR * 10000 + MINOR * 100 + PATCH */
 #define KYL_VERSION_NUMBER (KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINOR * 100 + KYL_VERSION_PATCH)
-#define KYL_VERSION_STRING "1.0.0"
+/* "MAJOR.MINOR.PATCH", made of the numbers above */
+#define KYL_VERSION_TEXT_(major, minor, patch) #major "." #minor "." #patch
+#define KYL_VERSION_TEXT(major, minor, patch) KYL_VERSION_TEXT_(major, minor, patch)
+#define KYL_VERSION_STRING KYL_VERSION_TEXT(KYL_VERSION_MAJOR, KYL_VERSION_MINOR, KYL_VERSION_PATCH)
 
 #if defined(KYL_BUILDING_LIBRARY) && defined(__GNUC__)
 #define KYL_API __attribute__((visibility("default")))
@@ -50,11 +55,12 @@ extern "C" {
 /* Statuses. */
 enum {
     KYL_OK = 0,
-    KYL_DAMAGED = 1,        /* the compressed data is damaged, cut short or not kyl's */
+    KYL_DAMAGED = 1,        /* the compressed data is damaged or not kyl's */
     KYL_DST_TOO_SMALL = 2,  /* the output does not fit the destination */
     KYL_NO_MEMORY = 3,      /* the work area cannot be had */
     KYL_BAD_ARGUMENT = 4,   /* a null pointer, an unknown direction, input after the end */
-    KYL_INTERNAL_ERROR = 5  /* a failure the library did not foresee */
+    KYL_INTERNAL_ERROR = 5, /* a failure the library did not foresee */
+    KYL_TRUNCATED = 6       /* the compressed data ends inside a block */
 };
 
 /* A fixed English text for a status; "unknown status" for any other number. */
@@ -78,19 +84,34 @@ KYL_API size_t kyl_compress_bound(size_t src_size);
  * threads: as above.  An input of one block runs on the calling thread; the
  * threads of a larger one are started and joined within the call.
  *
- * Returns KYL_OK, KYL_DST_TOO_SMALL, KYL_NO_MEMORY or KYL_BAD_ARGUMENT.  On
- * a failure *dst_size is 0 and dst holds nothing of use; nothing is ever
- * written past dst[dst_capacity-1]. */
+ * Returns KYL_OK, KYL_DST_TOO_SMALL, KYL_NO_MEMORY, KYL_BAD_ARGUMENT or
+ * KYL_INTERNAL_ERROR.  On a failure *dst_size is 0 and dst holds nothing of
+ * use; nothing is ever written past dst[dst_capacity-1]. */
 KYL_API int kyl_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
                          unsigned threads);
 
 /* Expands the compressed bytes src[0..src_size-1] into dst, as kyl_compress
- * above.  Every block is checked against its CRC-32.
+ * above.  Every block is checked against its CRC-32.  The compressed bytes do
+ * not say how long their expansion is: a destination of the size
+ * kyl_expand_bound gives is always enough.
  *
- * Returns KYL_OK, KYL_DAMAGED, KYL_DST_TOO_SMALL, KYL_NO_MEMORY or
- * KYL_BAD_ARGUMENT. */
+ * Returns KYL_OK, KYL_DAMAGED, KYL_TRUNCATED (the input ends inside a block's
+ * record), KYL_DST_TOO_SMALL, KYL_NO_MEMORY, KYL_BAD_ARGUMENT or
+ * KYL_INTERNAL_ERROR. */
 KYL_API int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
                        unsigned threads);
+
+/* Sets *bound to the most bytes kyl_expand can write for the compressed bytes
+ * src[0..src_size-1], reading only the headers of their records: a stored
+ * record's own length, and a whole block for every other record, so the bound
+ * passes the true size by less than a block per record (SIZE_MAX when the
+ * sum does not fit a size_t).  Nothing is decoded or checked beyond the
+ * chaining of the records: kyl_expand may still find a block damaged.
+ *
+ * Returns KYL_OK, KYL_DAMAGED (a header that cannot start a record),
+ * KYL_TRUNCATED (the input ends inside a record) or KYL_BAD_ARGUMENT; *bound
+ * is 0 on a failure. */
+KYL_API int kyl_expand_bound(const void* src, size_t src_size, size_t* bound);
 
 /* -------------------------------------------------------------- streams */
 
@@ -109,7 +130,35 @@ KYL_API int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_c
  *     kyl_stream_free.
  *
  * After a failure every further call on the stream returns the same status,
- * except kyl_stream_free. */
+ * except kyl_stream_free.  A complete loop, from one FILE to another (a take
+ * that fails has still delivered the intact blocks before the failure):
+ *
+ *     static int drain(kyl_stream* stream, FILE* output) {
+ *         unsigned char out[65536];
+ *         size_t taken;
+ *         int status;
+ *         do {
+ *             status = kyl_stream_take(stream, out, sizeof out, &taken);
+ *             fwrite(out, 1, taken, output);
+ *         } while (status == KYL_OK && taken > 0);
+ *         return status;
+ *     }
+ *
+ *     static int expand_file(FILE* input, FILE* output) {
+ *         unsigned char in[65536];
+ *         size_t got, used;
+ *         kyl_stream* stream;
+ *         int status = kyl_stream_create(&stream, KYL_STREAM_EXPAND, 1);
+ *         while (status == KYL_OK && (got = fread(in, 1, sizeof in, input)) > 0)
+ *             for (size_t at = 0; status == KYL_OK && at < got; at += used)
+ *                 if ((status = kyl_stream_feed(stream, in + at, got - at, &used)) == KYL_OK)
+ *                     status = drain(stream, output);
+ *         if (status == KYL_OK) status = kyl_stream_finish(stream);
+ *         if (status == KYL_OK) status = drain(stream, output);
+ *         kyl_stream_free(stream);
+ *         return status;
+ *     }
+ */
 typedef struct kyl_stream kyl_stream;
 
 enum { KYL_STREAM_COMPRESS = 0, KYL_STREAM_EXPAND = 1 };
@@ -117,26 +166,32 @@ enum { KYL_STREAM_COMPRESS = 0, KYL_STREAM_EXPAND = 1 };
 /* Creates a stream for `direction` (KYL_STREAM_COMPRESS or KYL_STREAM_EXPAND)
  * in *stream; `threads` as above.  A stream on several threads codes its
  * blocks between the calls, on threads it starts as blocks arrive and joins
- * in kyl_stream_free.  Returns KYL_OK, KYL_NO_MEMORY or KYL_BAD_ARGUMENT;
- * *stream is NULL on a failure. */
+ * in kyl_stream_free.  Returns KYL_OK, KYL_NO_MEMORY, KYL_BAD_ARGUMENT or
+ * KYL_INTERNAL_ERROR; *stream is NULL on a failure. */
 KYL_API int kyl_stream_create(kyl_stream** stream, int direction, unsigned threads);
 
 /* Takes up to src_size bytes of src as input and sets *consumed to how many
  * it took.  Compression may compress a full block here.  Returns KYL_OK,
- * KYL_NO_MEMORY or KYL_BAD_ARGUMENT (input after kyl_stream_finish). */
+ * KYL_NO_MEMORY, KYL_BAD_ARGUMENT (input after kyl_stream_finish) or
+ * KYL_INTERNAL_ERROR. */
 KYL_API int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size, size_t* consumed);
 
-/* Ends the input; what is left of it is compressed at once.  Returns KYL_OK
- * or KYL_NO_MEMORY. */
+/* Ends the input; what is left of it is compressed at once.  When expanding,
+ * an input that ends inside a record is reported by the takes that follow:
+ * the take that reaches that record delivers the blocks before it and
+ * returns KYL_TRUNCATED.  Returns KYL_OK, KYL_NO_MEMORY, KYL_BAD_ARGUMENT (a
+ * NULL stream) or KYL_INTERNAL_ERROR. */
 KYL_API int kyl_stream_finish(kyl_stream* stream);
 
 /* Writes up to dst_capacity bytes of output to dst and sets *taken to how
  * many.  On one thread, expansion expands the blocks here.  On several, take
  * waits for the oldest block only when no more input can be fed (every block
  * is in flight, or the input has ended); otherwise it delivers 0 bytes while
- * that block is still in work.  Returns KYL_OK, KYL_DAMAGED, KYL_NO_MEMORY
- * or KYL_BAD_ARGUMENT; with KYL_DAMAGED, *taken counts the bytes of the
- * intact blocks before the damaged one. */
+ * that block is still in work.  Returns KYL_OK, KYL_DAMAGED, KYL_TRUNCATED
+ * (after kyl_stream_finish, when the input ended inside a record),
+ * KYL_NO_MEMORY, KYL_BAD_ARGUMENT or KYL_INTERNAL_ERROR; with KYL_DAMAGED or
+ * KYL_TRUNCATED, *taken counts the bytes of the intact blocks before the
+ * failing one. */
 KYL_API int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* taken);
 
 /* Releases the stream and all its memory; NULL is allowed. */

@@ -61,6 +61,8 @@ template <class T_Work>
 int Guarded(T_Work&& work) noexcept {
     try {
         return work();
+    } catch (const T_KYL_Truncated_Block&) {
+        return KYL_TRUNCATED;
     } catch (const T_KYL_Damaged_Block&) {
         return KYL_DAMAGED;
     } catch (const std::bad_alloc&) {
@@ -169,6 +171,20 @@ int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8
     return KYL_OK;
 }
 
+// The most bytes the records of `input` expand to, from their headers alone;
+// throws as Record_Length does.
+std::size_t Expansion_Bound(std::span<const std::uint8_t> input) {
+    std::size_t bound = 0;
+    while (!input.empty()) {
+        const std::size_t length = T_KYL_MCP::Record_Length(input, true);
+        const std::size_t block = T_KYL_MCP::Block_Bound(input.first(length));
+        if (block > std::numeric_limits<std::size_t>::max() - bound) return std::numeric_limits<std::size_t>::max();
+        bound += block;
+        input = input.subspan(length);
+    }
+    return bound;
+}
+
 using T_One_Shot = int (*)(std::span<const std::uint8_t>, unsigned, std::uint8_t*, std::size_t, std::size_t&);
 
 int Run_One_Shot(T_One_Shot work, const void* src, std::size_t src_size, void* dst, std::size_t dst_capacity,
@@ -197,6 +213,7 @@ const char* kyl_status_text(int status) {
         case KYL_NO_MEMORY: return "out of memory";
         case KYL_BAD_ARGUMENT: return "bad argument";
         case KYL_INTERNAL_ERROR: return "internal error";
+        case KYL_TRUNCATED: return "the compressed data ends inside a block";
         default: return "unknown status";
     }
 }
@@ -220,6 +237,16 @@ int kyl_compress(const void* src, size_t src_size, void* dst, size_t dst_capacit
 int kyl_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
                unsigned threads) {
     return Run_One_Shot(Expand_All, src, src_size, dst, dst_capacity, dst_size, threads);
+}
+
+int kyl_expand_bound(const void* src, size_t src_size, size_t* bound) {
+    if (bound == nullptr) return KYL_BAD_ARGUMENT;
+    *bound = 0;
+    if (src == nullptr && src_size > 0) return KYL_BAD_ARGUMENT;
+    return Guarded([&] {
+        *bound = Expansion_Bound({static_cast<const std::uint8_t*>(src), src_size});
+        return KYL_OK;
+    });
 }
 
 int kyl_stream_create(kyl_stream** stream, int direction, unsigned threads) {

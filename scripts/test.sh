@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds kyl and runs every test: the unit and command-line tests in a release
-# build and an installation of it with the example built against it, the same
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests
-# that run several threads under ThreadSanitizer, and a short run of each
-# fuzzer.  KYL_QUICK=1 runs the release tests and the
-# installation check only.
+# build and an installation of it with the example built against it, the
+# Debian packages built, checked and run from a scratch root, the same tests
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests that
+# run several threads under ThreadSanitizer, and a short run of each fuzzer.
+# KYL_QUICK=1 runs the release tests and the installation check only.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/scripts/setup.sh"
@@ -20,6 +20,9 @@ echo "== Installation into a scratch prefix"
 "$top/scripts/install_check.sh" "$top/build"
 
 [ "${KYL_QUICK:-0}" = 1 ] && exit 0
+
+echo "== Debian packages: built, checked by lintian, unpacked and run"
+"$top/scripts/package_check.sh"
 
 echo "== Sanitizer build and tests"
 cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null

@@ -341,8 +341,9 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
                 (Options.Mode == T_KYLZ_Mode::Test ? "OK" : sizes));
         }
     } catch (const T_KYLZ_Stream_Failure& failure) {
-        const bool damaged = failure.Status == KYL_DAMAGED;
-        Fail(input_name + ": " + (damaged ? "damaged compressed data" : failure.what()),
+        const bool damaged = failure.Status == KYL_DAMAGED || failure.Status == KYL_TRUNCATED;
+        const char* damage = failure.Status == KYL_TRUNCATED ? "unexpected end of input" : "damaged compressed data";
+        Fail(input_name + ": " + (damaged ? damage : failure.what()),
              damaged ? KYLZ_Exit_Damaged : KYLZ_Exit_Error);
     } catch (const T_KYL_Broken_Pipe&) {
         // The stream, its threads and any output are gone by now.

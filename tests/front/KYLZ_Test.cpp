@@ -73,6 +73,13 @@ TEST(KYLZ, Damage_Is_Status_2_And_Leaves_Nothing_Behind) {
         EXPECT_NE(run.Output.find("kylz: d.txt.kyl: damaged compressed data"), std::string::npos) << run.Output;
         EXPECT_EQ(Names_In(dir.Path()), std::vector<std::string>{"d.txt.kyl"}) << command;
     }
+    // Input that ends inside a block is damage too, and says so.
+    compressed[compressed.size() / 2] ^= 0x04;
+    compressed.pop_back();
+    Write_File(dir / "d.txt.kyl", compressed);
+    const T_Run_Result cut = Run_Shell(dir.Path(), "kylz -t d.txt.kyl");
+    EXPECT_EQ(cut.Exit_Status, 2);
+    EXPECT_NE(cut.Output.find("kylz: d.txt.kyl: unexpected end of input"), std::string::npos) << cut.Output;
 }
 
 // An existing output (a link included) is skipped unless forced; forcing

@@ -140,6 +140,54 @@ TEST(Library_Destinations, Exact_Size_Fits_And_One_Byte_Less_Does_Not) {
     check(kyl_expand, compressed, original);
 }
 
+// The expansion bound, from the headers alone: a whole block for every coded
+// record and its own bytes for a stored one, so that one kyl_expand into that
+// much always fits; headers that do not chain give no bound.
+TEST(Library_Destinations, The_Expand_Bound_Fits_The_Expansion_Within_A_Block_Per_Record) {
+    // Files of 0, 1, Block_Size - 1, Block_Size + 1 and 2 * Block_Size + 5
+    // bytes and a stored record of one, joined: each bound is its own, and the
+    // joined expansion fits the sum of them exactly.
+    const std::size_t block = std::size_t(Block_Size);
+    const T_Bytes text = Text_Like_Bytes(2 * block + 5, 61);
+    T_Bytes joined, joined_original;
+    std::size_t joined_records = 0;
+    for (const std::size_t size : {std::size_t(0), std::size_t(1), block - 1, block + 1, 2 * block + 5}) {
+        const T_Bytes original(text.begin(), text.begin() + long(size));
+        const T_Bytes compressed = Compress(original, 2);
+        const std::size_t records = (size + block - 1) / block;
+        std::size_t bound = 1;
+        ASSERT_EQ(kyl_expand_bound(compressed.data(), compressed.size(), &bound), KYL_OK);
+        EXPECT_EQ(bound, records * block) << size;
+        joined.insert(joined.end(), compressed.begin(), compressed.end());
+        joined_original.insert(joined_original.end(), original.begin(), original.end());
+        joined_records += records;
+    }
+    const T_Bytes stored_a = {0x06, 0x00, 0x43, 0xBE, 0xB7, 0xE8, 'a'};
+    joined.insert(joined.end(), stored_a.begin(), stored_a.end());
+    joined_original.push_back('a');
+    std::size_t bound = 0;
+    ASSERT_EQ(kyl_expand_bound(joined.data(), joined.size(), &bound), KYL_OK);
+    EXPECT_EQ(bound, joined_records * block + 1);
+    EXPECT_EQ(Expand(joined, bound, 2), joined_original);
+
+    const T_Bytes record = Compress(Text_Like_Bytes(3000, 62));
+    T_Bytes second_unchained = record;
+    second_unchained.insert(second_unchained.end(), record.begin(), record.end());
+    second_unchained[record.size()] = 0;  // header length 0
+    T_Bytes payload_too_long = record;
+    payload_too_long[9] = payload_too_long[10] = payload_too_long[11] = 0xFF;
+    const T_Bytes too_short_for_flags = {0x03, 0x01, 0x00, 0x00};
+    for (const T_Bytes& damaged : {second_unchained, payload_too_long, too_short_for_flags}) {
+        bound = 1;
+        EXPECT_EQ(kyl_expand_bound(damaged.data(), damaged.size(), &bound), KYL_DAMAGED);
+        EXPECT_EQ(bound, 0u);
+    }
+    EXPECT_EQ(kyl_expand_bound(record.data(), record.size() - 1, &bound), KYL_TRUNCATED);
+    EXPECT_EQ(kyl_expand_bound(nullptr, 1, &bound), KYL_BAD_ARGUMENT);
+    EXPECT_EQ(kyl_expand_bound(nullptr, 0, &bound), KYL_OK);
+    EXPECT_EQ(bound, 0u);
+}
+
 TEST(Library_Edges, Bounds_Statuses_Versions_And_Bad_Arguments) {
     EXPECT_EQ(kyl_compress_bound(0), 0u);
     EXPECT_EQ(kyl_compress_bound(std::numeric_limits<std::size_t>::max()), 0u);
@@ -148,6 +196,7 @@ TEST(Library_Edges, Bounds_Statuses_Versions_And_Bad_Arguments) {
     EXPECT_EQ(Compress({}).size(), 0u);
 
     EXPECT_STRNE(kyl_status_text(KYL_DAMAGED), kyl_status_text(KYL_DST_TOO_SMALL));
+    EXPECT_STRNE(kyl_status_text(KYL_TRUNCATED), kyl_status_text(99));
     EXPECT_STREQ(kyl_status_text(99), "unknown status");
     EXPECT_EQ(kyl_version_number(), unsigned(KYL_VERSION_NUMBER));
     EXPECT_STREQ(kyl_version_string(), KYL_VERSION_STRING);
@@ -186,6 +235,48 @@ TEST(Library_Damage, A_Stream_Reports_Damage_After_The_Intact_Blocks) {
     EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), KYL_DAMAGED);
     EXPECT_EQ(taken, 0u);
     kyl_stream_free(stream);
+}
+
+// An input that ends anywhere inside its last record is cut short, in one call
+// and at the end of a stream (on one thread and on several, after the blocks
+// before it); a changed byte inside that record is damage.
+TEST(Library_Damage, A_Cut_Inside_The_Last_Record_Is_Truncated_And_A_Change_Damaged) {
+    const T_Bytes original = Text_Like_Bytes(1000, 54);
+    const T_Bytes record = Compress(original);
+    T_Bytes file = record;
+    file.insert(file.end(), record.begin(), record.end());
+    auto expand = [&](const T_Bytes& input, std::size_t length) {
+        T_Bytes out(2 * original.size());
+        std::size_t size = 1;
+        const int status = kyl_expand(input.data(), length, out.data(), out.size(), &size, 1);
+        EXPECT_EQ(size, 0u);
+        return status;
+    };
+    auto stream_end = [&](const T_Bytes& input, std::size_t length, unsigned threads) {
+        kyl_stream* stream = nullptr;
+        EXPECT_EQ(kyl_stream_create(&stream, KYL_STREAM_EXPAND, threads), KYL_OK);
+        std::size_t consumed = 0, taken = 0;
+        EXPECT_EQ(kyl_stream_feed(stream, input.data(), length, &consumed), KYL_OK);
+        EXPECT_EQ(consumed, length);
+        EXPECT_EQ(kyl_stream_finish(stream), KYL_OK);
+        T_Bytes out(2 * original.size());
+        const int status = kyl_stream_take(stream, out.data(), out.size(), &taken);
+        EXPECT_EQ(taken, original.size()) << "the intact first block";
+        EXPECT_EQ(kyl_stream_take(stream, out.data(), out.size(), &taken), status) << "the failure sticks";
+        kyl_stream_free(stream);
+        return status;
+    };
+    for (std::size_t cut = record.size() + 1; cut < file.size(); ++cut) {
+        EXPECT_EQ(expand(file, cut), KYL_TRUNCATED) << "cut at " << cut;
+        for (const unsigned threads : {1u, 3u})
+            EXPECT_EQ(stream_end(file, cut, threads), KYL_TRUNCATED) << "cut at " << cut << ", threads " << threads;
+    }
+    for (const std::size_t changed : {std::size_t(2), std::size_t(6), record.size() / 2, record.size() - 1}) {
+        T_Bytes damaged = file;
+        damaged[record.size() + changed] ^= 0x10;
+        EXPECT_EQ(expand(damaged, damaged.size()), KYL_DAMAGED) << "byte " << changed;
+        EXPECT_EQ(stream_end(damaged, damaged.size(), 3), KYL_DAMAGED) << "byte " << changed;
+    }
 }
 
 // On several threads a stream ends as on one: the intact blocks before a
