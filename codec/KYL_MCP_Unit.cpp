@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <limits>
 
 #include "codec/KYL_CRC_Unit.h"
 #include "codec/KYL_Pipeline_Unit.h"
@@ -235,13 +236,10 @@ private:
     T_KYL_MCP& Owner;
 };
 
-template <class T_Stream>
-void T_KYL_MCP::Run_File_Loop(T_Stream& stream) {
+void T_KYL_MCP::Run_File_Loop(T_KYL_Stream& stream) {
     for (;;) {
-        for (auto piece = stream.Output(); !piece.empty(); piece = stream.Output()) {
-            Output_File->Write(piece.data(), piece.size());
-            stream.Take_Output(piece.size());
-        }
+        KYL_Drain_Stream(stream, std::numeric_limits<std::size_t>::max(),
+                         [this](std::span<const std::uint8_t> piece) { Output_File->Write(piece.data(), piece.size()); });
         if (stream.Finished()) break;
         // With the output taken, a stream that is not finished wants input.
         const std::span<std::uint8_t> space = stream.Input_Space();

@@ -37,6 +37,7 @@ struct T_KYL_Expanded_Record {
 
 class T_KYL_CRC32;
 class T_KYL_Pipeline;
+class T_KYL_Stream;
 class T_KYL_BWT;
 class T_KYL_RLE_EXP;
 class T_KYL_MTF;
@@ -120,8 +121,7 @@ private:
 
     // Moves a file through `stream`: reads input into its space, writes out
     // what it gives, until it is finished.
-    template <class T_Stream>
-    void Run_File_Loop(T_Stream& stream);
+    void Run_File_Loop(T_KYL_Stream& stream);
 
     T_KYL_Block_Memory Arena;
     std::unique_ptr<T_KYL_Pipeline> Pipeline;  // only for more than one thread

@@ -10,34 +10,19 @@
 #include <memory>
 #include <new>
 #include <span>
-#include <type_traits>
-#include <variant>
 
 #include "codec/KYL_MCP_Unit.h"
-#include "codec/KYL_Pipeline_Unit.h"
 #include "codec/KYL_Stream_Unit.h"
 
 struct kyl_stream {
-    kyl_stream(int direction, unsigned threads) {
-        const bool compress = direction == KYL_STREAM_COMPRESS;
-        if (T_KYL_Pipeline::Thread_Count(threads) > 1) {
-            Pipeline = std::make_unique<T_KYL_Pipeline>(threads);
-            if (compress) Stream.emplace<T_KYL_Parallel_Compress_Stream>(*Pipeline);
-            else Stream.emplace<T_KYL_Parallel_Expand_Stream>(*Pipeline);
-        } else {
-            Controller = std::make_unique<T_KYL_MCP>();
-            if (compress) Stream.emplace<T_KYL_Compress_Stream>(*Controller);
-            else Stream.emplace<T_KYL_Expand_Stream>(*Controller);
-        }
-    }
+    kyl_stream(int direction, unsigned threads)
+        : Factory(threads),
+          Stream(direction == KYL_STREAM_COMPRESS ? Factory.Compress_Stream() : Factory.Expand_Stream()) {}
 
-    // One of the two, for one thread or several; the stream after them, so
-    // that it goes first (a parallel stream joins its workers as it goes).
-    std::unique_ptr<T_KYL_MCP> Controller;
-    std::unique_ptr<T_KYL_Pipeline> Pipeline;
-    std::variant<std::monostate, T_KYL_Compress_Stream, T_KYL_Expand_Stream, T_KYL_Parallel_Compress_Stream,
-                 T_KYL_Parallel_Expand_Stream>
-        Stream;  // never the first after construction
+    // The stream after its factory, so that it goes first (a parallel stream
+    // joins its workers as it goes).
+    T_KYL_Stream_Factory Factory;
+    std::unique_ptr<T_KYL_Stream> Stream;
     bool Input_Ended = false;
     int Failure = KYL_OK;  // the first failure, returned by every later call
 };
@@ -45,16 +30,6 @@ struct kyl_stream {
 namespace {
 
 static_assert(KYL_VERSION_NUMBER == KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINOR * 100 + KYL_VERSION_PATCH);
-
-// Runs `work` on the stream's compressor or expander.
-template <class T_Work>
-void With_Stream(kyl_stream& stream, T_Work&& work) {
-    std::visit(
-        [&work](auto& piece_stream) {
-            if constexpr (!std::is_same_v<std::decay_t<decltype(piece_stream)>, std::monostate>) work(piece_stream);
-        },
-        stream.Stream);
-}
 
 // Runs `work` and turns what it throws into a status.
 template <class T_Work>
@@ -101,74 +76,46 @@ constexpr std::size_t Record_Bound(std::size_t length) {
     return std::max(6 + length, 12 + std::min(Payload_Bound(length), std::size_t(Read_Ahead)));
 }
 
-// Copies `bytes` to dst[written..]; false when they do not fit `capacity`.
-bool Append(std::span<const std::uint8_t> bytes, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
-    if (bytes.size() > capacity - written) return false;
-    if (!bytes.empty()) std::memcpy(dst + written, bytes.data(), bytes.size());
-    written += bytes.size();
-    return true;
-}
-
-// The pieces of `stream`'s output appended to dst while they fit; false at
-// the first that does not.
-template <class T_Stream>
-bool Drain(T_Stream& stream, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
-    for (auto piece = stream.Output(); !piece.empty(); piece = stream.Output()) {
-        if (!Append(piece, dst, capacity, written)) return false;
-        stream.Take_Output(piece.size());
-    }
-    return true;
-}
-
-// `input` through a parallel stream of `threads` workers; each piece of
-// output is a whole record or block, so the statuses are those of one thread.
-template <class T_Stream>
-int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst,
-                     std::size_t capacity, std::size_t& written) {
-    T_KYL_Pipeline pipeline(threads);
-    T_Stream stream(pipeline);
+// `input` through a stream of `threads`; the output goes to dst while it
+// fits.  Each piece of output is a whole record or block, so the statuses are
+// those of one thread whatever the number.
+int Through_Stream(int direction, std::span<const std::uint8_t> input, unsigned threads, std::uint64_t blocks,
+                   std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+    T_KYL_Stream_Factory factory(threads, blocks);
+    const std::unique_ptr<T_KYL_Stream> stream =
+        direction == KYL_STREAM_COMPRESS ? factory.Compress_Stream() : factory.Expand_Stream();
+    // False when output is left that the destination has no room for.
+    const auto drain = [&] {
+        KYL_Drain_Stream(*stream, capacity - written, [&](std::span<const std::uint8_t> piece) {
+            std::memcpy(dst + written, piece.data(), piece.size());
+            written += piece.size();
+        });
+        return written < capacity || stream->Output().empty();
+    };
     while (!input.empty()) {
-        input = input.subspan(stream.Feed(input));
-        if (!Drain(stream, dst, capacity, written)) return KYL_DST_TOO_SMALL;
+        input = input.subspan(stream->Feed(input));
+        if (!drain()) return KYL_DST_TOO_SMALL;
     }
-    stream.Finish_Input();
-    return Drain(stream, dst, capacity, written) ? KYL_OK : KYL_DST_TOO_SMALL;
+    stream->Finish_Input();
+    return drain() ? KYL_OK : KYL_DST_TOO_SMALL;
 }
 
-// Workers pay only from the second block on.
-bool Worth_Threads(std::span<const std::uint8_t> input, unsigned threads) {
-    return T_KYL_Pipeline::Thread_Count(threads) > 1 && input.size() > std::size_t(Block_Size);
+// Workers pay only from the second block on: an input of one block's size
+// or less is coded on the calling thread.
+std::uint64_t Blocks_Of(std::span<const std::uint8_t> input) {
+    return input.size() <= std::size_t(Block_Size) ? 1 : UINT64_MAX;
 }
 
 int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                  std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    if (Worth_Threads(input, threads))
-        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, threads, dst, capacity, written);
-    T_KYL_MCP controller;
-    for (std::size_t at = 0; at < input.size(); at += std::size_t(Block_Size)) {
-        const T_KYL_Record record =
-            controller.Compress_Block(input.subspan(at, std::min(input.size() - at, std::size_t(Block_Size))));
-        if (!Append(record.Header, dst, capacity, written) || !Append(record.Payload, dst, capacity, written))
-            return KYL_DST_TOO_SMALL;
-    }
-    return KYL_OK;
+    return Through_Stream(KYL_STREAM_COMPRESS, input, threads, Blocks_Of(input), dst, capacity, written);
 }
 
 int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    if (Worth_Threads(input, threads))
-        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, threads, dst, capacity, written);
-    T_KYL_MCP controller;
-    while (!input.empty()) {
-        // The input ends here, so every record is whole or reported damaged.
-        const T_KYL_Expanded_Record record = controller.Expand_Record(input, true);
-        assert(record.Consumed > 0);
-        if (!Append(record.Block, dst, capacity, written)) return KYL_DST_TOO_SMALL;
-        input = input.subspan(record.Consumed);
-    }
-    return KYL_OK;
+    return Through_Stream(KYL_STREAM_EXPAND, input, threads, Blocks_Of(input), dst, capacity, written);
 }
 
 // The most bytes the records of `input` expand to, from their headers alone;
@@ -266,7 +213,7 @@ int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size, size_t
     return Guarded(*stream, [&] {
         if (stream->Input_Ended) return src_size > 0 ? KYL_BAD_ARGUMENT : KYL_OK;
         const std::span<const std::uint8_t> input(static_cast<const std::uint8_t*>(src), src_size);
-        With_Stream(*stream, [&](auto& piece_stream) { *consumed = piece_stream.Feed(input); });
+        *consumed = stream->Stream->Feed(input);
         return KYL_OK;
     });
 }
@@ -275,7 +222,7 @@ int kyl_stream_finish(kyl_stream* stream) {
     if (stream == nullptr) return KYL_BAD_ARGUMENT;
     return Guarded(*stream, [&] {
         stream->Input_Ended = true;
-        With_Stream(*stream, [](auto& piece_stream) { piece_stream.Finish_Input(); });
+        stream->Stream->Finish_Input();
         return KYL_OK;
     });
 }
@@ -287,15 +234,9 @@ int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* 
     auto* out = static_cast<std::uint8_t*>(dst);
     std::size_t copied = 0;
     const int status = Guarded(*stream, [&] {
-        With_Stream(*stream, [&](auto& piece_stream) {
-            while (copied < dst_capacity) {
-                const std::span<const std::uint8_t> piece = piece_stream.Output();
-                if (piece.empty()) break;
-                const std::size_t count = std::min(piece.size(), dst_capacity - copied);
-                std::memcpy(out + copied, piece.data(), count);
-                piece_stream.Take_Output(count);
-                copied += count;
-            }
+        KYL_Drain_Stream(*stream->Stream, dst_capacity, [&](std::span<const std::uint8_t> piece) {
+            std::memcpy(out + copied, piece.data(), piece.size());
+            copied += piece.size();
         });
         return KYL_OK;
     });
