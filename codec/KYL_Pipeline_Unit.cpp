@@ -30,13 +30,20 @@ struct T_KYL_Pipeline::T_Shared_Parts {
     std::exception_ptr Failure;
 };
 
-unsigned T_KYL_Pipeline::Online_Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
-
-unsigned T_KYL_Pipeline::Thread_Count(unsigned threads) {
-    return std::min(threads == 0 ? Online_Cores() : threads, Max_Threads);
+// The machine is read only when more than one thread is in question: one
+// always runs, whatever the memory.
+unsigned T_KYL_Pipeline::Thread_Count(unsigned threads, std::uint64_t blocks) {
+    std::uint64_t count = std::min({std::uint64_t(threads == 0 ? KYL_Usable_Cores() : threads),
+                                    std::uint64_t(Max_Threads), blocks});
+    if (count > 1) {
+        const std::uint64_t test_memory = Test_Available_Memory.load();
+        const std::uint64_t available = test_memory != 0 ? test_memory : KYL_Available_Memory();
+        count = std::min(count, available / 2 / Worker_Memory);
+    }
+    return unsigned(std::max<std::uint64_t>(count, 1));
 }
 
-T_KYL_Pipeline::T_KYL_Pipeline(unsigned threads) : Thread_Limit(Thread_Count(threads)) {
+T_KYL_Pipeline::T_KYL_Pipeline(unsigned workers) : Thread_Limit(std::clamp(workers, 1u, Max_Threads)) {
     Ring.resize(2 * std::size_t(Thread_Limit));
     // Reserved, so that a worker once started always finds its place.
     Workers.reserve(Thread_Limit);

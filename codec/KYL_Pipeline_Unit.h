@@ -11,6 +11,7 @@
 // order; the workers run the block codec, each on a controller of its own.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -30,16 +31,22 @@ public:
     static constexpr unsigned Max_Threads = 1024;
     // Every job's buffer: the longest record, which is longer than any block.
     static constexpr std::size_t Job_Buffer_Size = Max_Record_Length;
+    // The most memory one worker touches: its controller's block memory for
+    // a full block (about 47 MB) and the buffers of its two jobs in flight
+    // (5.6 MB each), rounded up.
+    static constexpr std::uint64_t Worker_Memory = std::uint64_t(60) << 20;
 
-    // The number of online cores, at least 1.
-    static unsigned Online_Cores();
-    // The workers a request of `threads` gets: 0 asks for one per online
-    // core; at most Max_Threads.
-    static unsigned Thread_Count(unsigned threads);
+    // The workers a request of `threads` gets: 0 asks for one per core the
+    // process may run on.  Never more than Max_Threads, than `blocks` (the
+    // blocks of an input whose size is known), or than the memory budget
+    // holds at Worker_Memory each: half the memory available to the process
+    // (KYL_Available_Memory) when it is asked.  At least 1.
+    static unsigned Thread_Count(unsigned threads, std::uint64_t blocks = UINT64_MAX);
 
-    // Up to `threads` workers (0: one per online core), each started when a
-    // job finds no idle worker.  At most two jobs per worker are in flight.
-    explicit T_KYL_Pipeline(unsigned threads);
+    // Up to `workers` workers (1..Max_Threads, as Thread_Count gives them),
+    // each started when a job finds no idle worker.  At most two jobs per
+    // worker are in flight.
+    explicit T_KYL_Pipeline(unsigned workers);
     // Stops and joins the workers.
     ~T_KYL_Pipeline();
     T_KYL_Pipeline(const T_KYL_Pipeline&) = delete;
@@ -82,8 +89,14 @@ public:
     void Stop() noexcept;
 
 private:
+    friend struct T_KYL_Test_Seam;
+
     struct T_Job;
     struct T_Shared_Parts;
+
+    // The memory Thread_Count takes the budget from in place of the
+    // machine's, for the tests; 0: the machine's.
+    static inline std::atomic<std::uint64_t> Test_Available_Memory{0};
 
     void Submit(std::size_t length, bool expand, std::uint8_t transform, bool last);
     // Starts one more worker when the queued jobs outnumber the idle ones.

@@ -20,8 +20,10 @@
 struct kyl_stream {
     kyl_stream(int direction, unsigned threads) {
         const bool compress = direction == KYL_STREAM_COMPRESS;
-        if (T_KYL_Pipeline::Thread_Count(threads) > 1) {
-            Pipeline = std::make_unique<T_KYL_Pipeline>(threads);
+        // The length of the input is not known: workers start as its blocks
+        // arrive, up to what the request and the memory grant.
+        if (const unsigned workers = T_KYL_Pipeline::Thread_Count(threads); workers > 1) {
+            Pipeline = std::make_unique<T_KYL_Pipeline>(workers);
             if (compress) Stream.emplace<T_KYL_Parallel_Compress_Stream>(*Pipeline);
             else Stream.emplace<T_KYL_Parallel_Expand_Stream>(*Pipeline);
         } else {
@@ -118,12 +120,13 @@ bool Drain(T_Stream& stream, std::uint8_t* dst, std::size_t capacity, std::size_
     return true;
 }
 
-// `input` through a parallel stream of `threads` workers; each piece of
-// output is a whole record or block, so the statuses are those of one thread.
+// `input` through a parallel stream of up to `workers` workers; each piece
+// of output is a whole record or block, so the statuses are those of one
+// thread.
 template <class T_Stream>
-int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst,
+int Through_Pipeline(std::span<const std::uint8_t> input, unsigned workers, std::uint8_t* dst,
                      std::size_t capacity, std::size_t& written) {
-    T_KYL_Pipeline pipeline(threads);
+    T_KYL_Pipeline pipeline(workers);
     T_Stream stream(pipeline);
     while (!input.empty()) {
         input = input.subspan(stream.Feed(input));
@@ -133,16 +136,20 @@ int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std:
     return Drain(stream, dst, capacity, written) ? KYL_OK : KYL_DST_TOO_SMALL;
 }
 
-// Workers pay only from the second block on.
-bool Worth_Threads(std::span<const std::uint8_t> input, unsigned threads) {
-    return T_KYL_Pipeline::Thread_Count(threads) > 1 && input.size() > std::size_t(Block_Size);
+// The workers a one-shot call on `input` runs: they pay only from the
+// second block on, and no more start than the input has blocks (`blocks`,
+// where known).  1: the calling thread alone.
+unsigned Workers_For(std::span<const std::uint8_t> input, unsigned threads, std::uint64_t blocks) {
+    if (input.size() <= std::size_t(Block_Size)) return 1;
+    return T_KYL_Pipeline::Thread_Count(threads, blocks);
 }
 
 int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                  std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    if (Worth_Threads(input, threads))
-        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, threads, dst, capacity, written);
+    const std::uint64_t blocks = (input.size() - 1) / std::size_t(Block_Size) + 1;
+    if (const unsigned workers = Workers_For(input, threads, blocks); workers > 1)
+        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, workers, dst, capacity, written);
     T_KYL_MCP controller;
     for (std::size_t at = 0; at < input.size(); at += std::size_t(Block_Size)) {
         const T_KYL_Record record =
@@ -156,8 +163,10 @@ int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uin
 int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    if (Worth_Threads(input, threads))
-        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, threads, dst, capacity, written);
+    // Records differ in length, so the blocks are not known before they are
+    // framed; the workers start as they are.
+    if (const unsigned workers = Workers_For(input, threads, UINT64_MAX); workers > 1)
+        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, workers, dst, capacity, written);
     T_KYL_MCP controller;
     while (!input.empty()) {
         // The input ends here, so every record is whole or reported damaged.
@@ -198,6 +207,15 @@ const char* kyl_status_text(int status) {
         case KYL_BAD_ARGUMENT: return "bad argument";
         case KYL_INTERNAL_ERROR: return "internal error";
         default: return "unknown status";
+    }
+}
+
+unsigned kyl_thread_limit(unsigned threads) {
+    try {
+        return T_KYL_Pipeline::Thread_Count(threads);
+    } catch (...) {
+        // Not even the machine's figures could be read into memory.
+        return 1;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Pipeline_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
 #include "entropy/KYL_Model_Unit.h"
 #include "transforms/KYL_BWT_Unit.h"
@@ -42,4 +43,13 @@ struct T_KYL_Test_Seam {
     static T_Block_Data& Block_Data(T_KYL_MCP& controller) { return controller.Block_Data; }
     static T_KYL_Coder& Coder(T_KYL_MCP& controller) { return *controller.Coder; }
     static void Install_Faults(T_KYL_MCP& controller, T_KYL_Fault_Plan* faults) { controller.Faults = faults; }
+    // The workers its pipeline has started so far (their controllers stay
+    // when they are joined); 0 without a pipeline.
+    static std::size_t Workers_Started(const T_KYL_MCP& controller) {
+        return controller.Pipeline ? controller.Pipeline->Controllers.size() : 0;
+    }
+
+    // T_KYL_Pipeline: the memory the thread budget is taken from, in place
+    // of the machine's (0: the machine's again).
+    static void Set_Available_Memory(std::uint64_t bytes) { T_KYL_Pipeline::Test_Available_Memory = bytes; }
 };
