@@ -18,8 +18,8 @@
  * touches up to 5 MB more for the input it gathers when compressing, 11 MB
  * when expanding; on several threads, up to 6 MB more for each block in
  * flight (at most two per thread): up to about 60 MB per thread in all.  A
- * thread takes this memory when it is started, and it is started only when
- * a block waits that no running thread can take.
+ * thread is started only when a block waits that no running thread can
+ * take, and touches this memory as it codes blocks.
  *
  * Memory budget: a call or stream runs no more threads than fit, at 60 MB
  * (62,914,560 bytes) each, in half the memory available to the process when
