@@ -99,7 +99,7 @@ private:
     struct T_Job;
     struct T_Shared_Parts;
 
-    // The memory Thread_Count takes the budget from in place of the
+    // The memory Memory_Budget_Threads takes the budget from in place of the
     // machine's, for the tests; 0: the machine's.
     static inline std::atomic<std::uint64_t> Test_Available_Memory{0};
 
