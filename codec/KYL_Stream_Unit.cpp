@@ -113,13 +113,17 @@ void T_KYL_Expand_Stream::Take_Output(std::size_t count) {
 
 // ----------------------------------------------------------------- factory
 
+// The memory is not read here: the pipeline looks at it when its first
+// worker starts, so that an input of one block never reads the machine.
 T_KYL_Stream_Factory::T_KYL_Stream_Factory(unsigned threads, std::uint64_t blocks) {
-    const unsigned count = T_KYL_Pipeline::Thread_Count(threads);
-    if (count > 1 && blocks > 1) Pipeline = std::make_unique<T_KYL_Pipeline>(count);
+    if (const unsigned request = T_KYL_Pipeline::Thread_Request(threads, blocks); request > 1)
+        Pipeline = std::make_unique<T_KYL_Pipeline>(request);
     else Codec = std::make_unique<T_KYL_MCP>();
 }
 
 T_KYL_Stream_Factory::~T_KYL_Stream_Factory() = default;
+
+unsigned T_KYL_Stream_Factory::Thread_Limit(unsigned threads) { return T_KYL_Pipeline::Thread_Count(threads); }
 
 std::unique_ptr<T_KYL_Stream> T_KYL_Stream_Factory::Compress_Stream(std::uint8_t transform) {
     if (Pipeline) return std::make_unique<T_KYL_Parallel_Compress_Stream>(*Pipeline, transform);

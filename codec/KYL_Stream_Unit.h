@@ -160,13 +160,16 @@ class T_KYL_Pipeline;
 // at a time.  The thread count is settled here and nowhere else.
 class T_KYL_Stream_Factory {
 public:
-    // `threads`: 0 asks for one per online core (see T_KYL_Pipeline);
-    // `blocks`: the most blocks an input will have, where that is known, as
-    // no more threads than blocks are of use.  Throws std::bad_alloc when the
+    // `threads` and `blocks` (the most blocks an input will have, where
+    // that is known) as T_KYL_Pipeline::Thread_Request takes them; the
+    // memory budget limits the workers further as they start.  Throws std::bad_alloc when the
     // memory cannot be had.
     explicit T_KYL_Stream_Factory(unsigned threads, std::uint64_t blocks = UINT64_MAX);
     ~T_KYL_Stream_Factory();
     T_KYL_Stream_Factory(const T_KYL_Stream_Factory&) = delete;
+    // The most threads a factory made now for `threads` runs, within the
+    // memory budget (T_KYL_Pipeline::Thread_Count).
+    static unsigned Thread_Limit(unsigned threads);
     T_KYL_Stream_Factory& operator=(const T_KYL_Stream_Factory&) = delete;
 
     // A stream that compresses with `transform` as the Transform_Flag of

@@ -100,22 +100,28 @@ int Through_Stream(int direction, std::span<const std::uint8_t> input, unsigned 
     return drain() ? KYL_OK : KYL_DST_TOO_SMALL;
 }
 
-// Workers pay only from the second block on: an input of one block's size
-// or less is coded on the calling thread.
-std::uint64_t Blocks_Of(std::span<const std::uint8_t> input) {
-    return input.size() <= std::size_t(Block_Size) ? 1 : UINT64_MAX;
+// The most blocks of `input`, as the factory takes them: no more workers
+// start than there are blocks, and none for an input of one block's size or
+// less.  Compressed records differ in length, so an expansion's blocks are
+// not known before they are framed; its workers start as they are.
+std::uint64_t Blocks_Of(int direction, std::span<const std::uint8_t> input) {
+    if (input.size() <= std::size_t(Block_Size)) return 1;
+    if (direction == KYL_STREAM_EXPAND) return UINT64_MAX;
+    return (input.size() - 1) / std::size_t(Block_Size) + 1;
 }
 
 int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                  std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    return Through_Stream(KYL_STREAM_COMPRESS, input, threads, Blocks_Of(input), dst, capacity, written);
+    const std::uint64_t blocks = Blocks_Of(KYL_STREAM_COMPRESS, input);
+    return Through_Stream(KYL_STREAM_COMPRESS, input, threads, blocks, dst, capacity, written);
 }
 
 int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    return Through_Stream(KYL_STREAM_EXPAND, input, threads, Blocks_Of(input), dst, capacity, written);
+    const std::uint64_t blocks = Blocks_Of(KYL_STREAM_EXPAND, input);
+    return Through_Stream(KYL_STREAM_EXPAND, input, threads, blocks, dst, capacity, written);
 }
 
 // The most bytes the records of `input` expand to, from their headers alone;
@@ -162,6 +168,15 @@ const char* kyl_status_text(int status) {
         case KYL_INTERNAL_ERROR: return "internal error";
         case KYL_TRUNCATED: return "the compressed data ends inside a block";
         default: return "unknown status";
+    }
+}
+
+unsigned kyl_thread_limit(unsigned threads) {
+    try {
+        return T_KYL_Stream_Factory::Thread_Limit(threads);
+    } catch (...) {
+        // Not even the machine's figures could be read into memory.
+        return 1;
     }
 }
 
