@@ -84,6 +84,10 @@ public:
     std::span<std::uint8_t> Block_Gathering_Area();
     std::span<std::uint8_t> Record_Window_Area();
 
+    // Threads that whoever owns this codec lends to the stages of its
+    // blocks (see T_KYL_Helpers); none by default.
+    void Lend_Helpers(T_KYL_Helpers* helpers);
+
 private:
     friend struct T_KYL_Test_Seam;
 
