@@ -259,6 +259,14 @@ int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* 
     return status;
 }
 
+int kyl_stream_blocks(const kyl_stream* stream, unsigned long long* blocks) {
+    if (blocks == nullptr) return KYL_BAD_ARGUMENT;
+    *blocks = 0;
+    if (stream == nullptr) return KYL_BAD_ARGUMENT;
+    *blocks = stream->Stream->Blocks_Out();
+    return KYL_OK;
+}
+
 void kyl_stream_free(kyl_stream* stream) { std::unique_ptr<kyl_stream> owned(stream); }
 
 }  // extern "C"
