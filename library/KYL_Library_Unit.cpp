@@ -3,7 +3,6 @@
 #include "kyl.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <limits>
