@@ -131,9 +131,9 @@ inline std::uint32_t Get_LE(const std::uint8_t* bytes, int byte_count) {
 
 // -------------------------------------------------------- the controller
 
-// Threads that a controller's owner lends to the block in work while they
-// would otherwise wait: a block's stage may hand out independent parts of its
-// work through them.
+// Threads that a block codec's owner lends to the block in work while they
+// would otherwise wait: the codec hands them to its stages, which may give
+// out independent parts of their work through them.
 class T_KYL_Helpers {
 public:
     // Calls part(k) once for every k in 0..count-1, on the calling thread and
@@ -160,9 +160,6 @@ public:
     void Get_Block_Data(T_Block_Data& copy) const { copy = Block_Data; }
     // floor(log2(x + 1)) for x >= 0: the index of the highest set bit of x + 1.
     static std::int32_t Log2_Floor(std::int32_t x) { return std::bit_width(std::uint32_t(x) + 1) - 1; }
-    // The threads lent to this controller's blocks; none when it works alone.
-    T_KYL_Helpers* Helpers() const { return Lent_Helpers; }
-    void Lend_Helpers(T_KYL_Helpers* helpers) { Lent_Helpers = helpers; }
 
 protected:
     // Makes the three buffer descriptors and the side tables; the record
@@ -180,7 +177,6 @@ protected:
     T_Block_Data Block_Data;
 
 private:
-    T_KYL_Helpers* Lent_Helpers = nullptr;
     std::unique_ptr<T_Buffer> Source_Buffer, Target_Buffer, Header_Buffer;
     std::unique_ptr<T_Block_Tables> Tables;
 };

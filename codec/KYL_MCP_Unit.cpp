@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "codec/KYL_CRC_Unit.h"
-#include "codec/KYL_Pipeline_Unit.h"
-#include "codec/KYL_Stream_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
 #include "transforms/KYL_BWT_Unit.h"
 #include "transforms/KYL_MTF_Unit.h"
@@ -25,7 +23,7 @@ static_assert(2 * Max_Record_Length <= std::size_t(Area_Entries) * 4, "the recor
 
 }  // namespace
 
-T_KYL_MCP::T_KYL_MCP(unsigned threads)
+T_KYL_MCP::T_KYL_MCP()
     : Arena(KYL_Allocate_Block_Memory(std::size_t(Arena_Size), std::size_t(Random_Access_Offset))) {
     Carve_Arena(Arena.get());
     CRC32 = std::make_unique<T_KYL_CRC32>();
@@ -33,18 +31,17 @@ T_KYL_MCP::T_KYL_MCP(unsigned threads)
     MTF = std::make_unique<T_KYL_MTF>();
     RLE_EXP = std::make_unique<T_KYL_RLE_EXP>();
     Coder = std::make_unique<T_KYL_Coder>();
-    if (const unsigned request = T_KYL_Pipeline::Thread_Request(threads); request > 1)
-        Pipeline = std::make_unique<T_KYL_Pipeline>(request);
 }
 
 T_KYL_MCP::~T_KYL_MCP() {
-    Pipeline.reset();
     Coder.reset();
     RLE_EXP.reset();
     MTF.reset();
     BWT.reset();
     CRC32.reset();
 }
+
+void T_KYL_MCP::Lend_Helpers(T_KYL_Helpers* helpers) { BWT->Helpers = helpers; }
 
 std::span<std::uint8_t> T_KYL_MCP::Block_Gathering_Area() {
     return {Block_Data.Tables->Byte_Area, std::size_t(Block_Size)};
@@ -204,82 +201,4 @@ void T_KYL_MCP::Decode_Block(bool zero_section_tails) {
     data.Stored_CRC = Pop_LE(*data.Header, 4);
     Swap_Buffers(data);
     Require_Intact(data.Stored_CRC == data.Computed_CRC, "CRC-32 mismatch");
-}
-
-// ------------------------------------------------------------------- files
-
-// Opens the input, refuses an output that is the input itself (through a
-// link, say), creates the output; closes both on every exit path, the output
-// before the input.
-class T_KYL_MCP::T_Stream_Guard {
-public:
-    T_Stream_Guard(T_KYL_MCP& owner, const std::string& input_name, const std::string& output_name)
-        : Owner(owner) {
-        Owner.Input_File = std::make_unique<T_KYL_Input_File>(input_name, Owner.Faults);
-        try {
-            if (Owner.Input_File->Is_Same_File(output_name))
-                throw T_KYL_Platform_Error("cannot create \"" + output_name + "\": it is the input file itself");
-            Owner.Output_File = std::make_unique<T_KYL_Output_File>(output_name, Owner.Faults);
-        } catch (...) {
-            Owner.Input_File.reset();
-            throw;
-        }
-    }
-    ~T_Stream_Guard() {
-        Owner.Output_File.reset();
-        Owner.Input_File.reset();
-    }
-    T_Stream_Guard(const T_Stream_Guard&) = delete;
-    T_Stream_Guard& operator=(const T_Stream_Guard&) = delete;
-
-private:
-    T_KYL_MCP& Owner;
-};
-
-template <class T_Stream>
-void T_KYL_MCP::Run_File_Loop(T_Stream& stream) {
-    for (;;) {
-        for (auto piece = stream.Output(); !piece.empty(); piece = stream.Output()) {
-            Output_File->Write(piece.data(), piece.size());
-            stream.Take_Output(piece.size());
-        }
-        if (stream.Finished()) break;
-        // With the output taken, a stream that is not finished wants input.
-        const std::span<std::uint8_t> space = stream.Input_Space();
-        assert(!space.empty());
-        const std::size_t count = Input_File->Read(space.data(), space.size());
-        stream.Commit_Input(count);
-        if (count < space.size()) stream.Finish_Input();
-    }
-    Output_File->Commit(Input_File->Attributes());
-}
-
-void T_KYL_MCP::Compress_File(const std::string& input_name, const std::string& output_name,
-                              std::uint8_t transform) {
-    const T_Stream_Guard streams(*this, input_name, output_name);
-    if (Pipeline) {
-        T_KYL_Parallel_Compress_Stream stream(*Pipeline, transform);
-        Run_File_Loop(stream);
-    } else {
-        T_KYL_Compress_Stream stream(*this, transform);
-        Run_File_Loop(stream);
-    }
-}
-
-void T_KYL_MCP::Expand_File(const std::string& input_name, const std::string& output_name) {
-    const T_Stream_Guard streams(*this, input_name, output_name);
-    try {
-        if (Pipeline) {
-            T_KYL_Parallel_Expand_Stream stream(*Pipeline);
-            Run_File_Loop(stream);
-        } else {
-            T_KYL_Expand_Stream stream(*this);
-            Run_File_Loop(stream);
-        }
-    } catch (const T_KYL_Damaged_Block&) {
-        // The blocks before the damaged one are kept, but never in place of
-        // a file that stood at the output name: that one stays as it was.
-        if (!Output_File->Replaces_An_Entry()) Output_File->Commit(Input_File->Attributes());
-        throw;
-    }
 }

@@ -1,8 +1,8 @@
-// The file codec controller.  T_KYL_MCP owns the block memory and one object
-// of each stage, and it is the block codec: the one place that knows the
-// order of the stages.  It compresses one block in memory to its record and
-// expands one record in memory back to its block; its file loops, the stream
-// classes and the library are built on these two calls.
+// The block codec.  T_KYL_MCP owns the block memory and one object of each
+// stage: the one place that knows the order of the stages.  It compresses
+// one block in memory to its record and expands one record in memory back to
+// its block; the streams (KYL_Stream_Unit.h, KYL_Pipeline_Unit.h), and
+// through them the file loops and the library, are built on these two calls.
 #pragma once
 
 #include <cstddef>
@@ -36,7 +36,6 @@ struct T_KYL_Expanded_Record {
 };
 
 class T_KYL_CRC32;
-class T_KYL_Pipeline;
 class T_KYL_BWT;
 class T_KYL_RLE_EXP;
 class T_KYL_MTF;
@@ -44,13 +43,9 @@ class T_KYL_Coder;
 
 class T_KYL_MCP final : public T_KYL_Block_Controller {
 public:
-    // Allocates and carves the arena, then creates the stages.  `threads`:
-    // how many threads the file calls below may use (0: one per core the
-    // process may run on); with more than 1 they hand the blocks to a
-    // pipeline of workers, each with a controller of its own, as many as the
-    // memory budget holds (T_KYL_Pipeline), and give the same bytes.  Throws
+    // Allocates and carves the arena, then creates the stages.  Throws
     // std::bad_alloc when the memory cannot be had.
-    explicit T_KYL_MCP(unsigned threads = 1);
+    T_KYL_MCP();
     ~T_KYL_MCP();
 
     // ------------------------------------------------------ the block codec
@@ -89,23 +84,12 @@ public:
     std::span<std::uint8_t> Block_Gathering_Area();
     std::span<std::uint8_t> Record_Window_Area();
 
-    // --------------------------------------------------------------- files
-
-    // Compresses one file; `transform` becomes the Transform_Flag of every
-    // block.  Throws T_KYL_Platform_Error on a file failure.  Every thread
-    // the call starts is joined before it returns, whichever way it does.
-    void Compress_File(const std::string& input_name, const std::string& output_name,
-                       std::uint8_t transform);
-    // Expands one file, reading each of its bytes once.  Throws
-    // T_KYL_Damaged_Block at the first damaged block; the blocks before it
-    // are kept under the output name unless a file stood there.  Throws
-    // T_KYL_Platform_Error on a file failure.
-    void Expand_File(const std::string& input_name, const std::string& output_name);
+    // Threads that whoever owns this codec lends to the stages of its
+    // blocks (see T_KYL_Helpers); none by default.
+    void Lend_Helpers(T_KYL_Helpers* helpers);
 
 private:
     friend struct T_KYL_Test_Seam;
-
-    class T_Stream_Guard;
 
     // The compression chain on the block in Source; false when the coded
     // payload does not fit (or the chain is not asked for) and the block is
@@ -119,18 +103,7 @@ private:
     std::span<const std::uint8_t> Expand_Stored(std::span<const std::uint8_t> record, std::size_t header_length);
     void Load_Header(std::span<const std::uint8_t> header);
 
-    // Moves a file through `stream`: reads input into its space, writes out
-    // what it gives, until it is finished.
-    template <class T_Stream>
-    void Run_File_Loop(T_Stream& stream);
-
     T_KYL_Block_Memory Arena;
-    std::unique_ptr<T_KYL_Pipeline> Pipeline;  // only for more than one thread
-    std::unique_ptr<T_KYL_Input_File> Input_File;
-    std::unique_ptr<T_KYL_Output_File> Output_File;
-    // Failures the tests inject into the files this controller opens.
-    T_KYL_Fault_Plan* Faults = nullptr;
-
     std::unique_ptr<T_KYL_CRC32> CRC32;
     std::unique_ptr<T_KYL_BWT> BWT;
     std::unique_ptr<T_KYL_RLE_EXP> RLE_EXP;

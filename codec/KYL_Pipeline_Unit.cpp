@@ -318,10 +318,6 @@ void T_KYL_Parallel_Compress_Stream::Commit_Input(std::size_t count) {
     }
 }
 
-std::size_t T_KYL_Parallel_Compress_Stream::Feed(std::span<const std::uint8_t> input) {
-    return Feed_Stream(*this, input);
-}
-
 void T_KYL_Parallel_Compress_Stream::Finish_Input() {
     if (Input_Ended) return;
     Input_Ended = true;
@@ -346,6 +342,7 @@ void T_KYL_Parallel_Compress_Stream::Take_Output(std::size_t count) {
     if (Holding && Record.empty()) {
         Pipeline.Release_Oldest();
         Holding = false;
+        ++Blocks;
     }
 }
 
@@ -354,33 +351,22 @@ void T_KYL_Parallel_Compress_Stream::Take_Output(std::size_t count) {
 T_KYL_Parallel_Expand_Stream::T_KYL_Parallel_Expand_Stream(T_KYL_Pipeline& pipeline)
     : Pipeline(pipeline),
       Window_Memory(std::make_unique_for_overwrite<std::uint8_t[]>(2 * Max_Record_Length)),
-      Window(Window_Memory.get(), 2 * Max_Record_Length) {}
+      Window({Window_Memory.get(), 2 * Max_Record_Length}) {}
 
 bool T_KYL_Parallel_Expand_Stream::Input_Blocked() const {
     return Input_Ended || Record_Waiting || Damage || Pipeline.Failed();
 }
 
-// The window is twice the longest record and is moved down only once the
-// next record starts in its second half, as in T_KYL_Expand_Stream.  With no
-// whole record waiting it holds less than one record, so there is room.
+// With no whole record waiting the window holds less than one record, so
+// there is room.
 std::span<std::uint8_t> T_KYL_Parallel_Expand_Stream::Input_Space() {
     if (Input_Blocked()) return {};
-    if (Begin >= Max_Record_Length) {
-        std::memmove(Window.data(), Window.data() + Begin, End - Begin);
-        End -= Begin;
-        Begin = 0;
-    }
-    return Window.subspan(End);
+    return Window.Space();
 }
 
 void T_KYL_Parallel_Expand_Stream::Commit_Input(std::size_t count) {
-    assert(count <= Window.size() - End);
-    End += count;
+    Window.Commit(count);
     Dispatch();
-}
-
-std::size_t T_KYL_Parallel_Expand_Stream::Feed(std::span<const std::uint8_t> input) {
-    return Feed_Stream(*this, input);
 }
 
 void T_KYL_Parallel_Expand_Stream::Finish_Input() {
@@ -399,20 +385,21 @@ void T_KYL_Parallel_Expand_Stream::Dispatch() {
     while (!Damage && !Pipeline.Failed()) {
         std::size_t length = 0;
         try {
-            length = T_KYL_MCP::Record_Length({Window.data() + Begin, End - Begin}, Input_Ended);
+            length = T_KYL_MCP::Record_Length(Window.Held(), Input_Ended);
         } catch (const T_KYL_Damaged_Block&) {
             Damage = std::current_exception();
             return;
         }
-        const bool last = Input_Ended && Begin + length == End;
-        if (length == 0 || (!last && !Pipeline.Has_Workers() && Begin + length == End)) return;
+        const bool rest = length == Window.Held().size();  // nothing follows the record yet
+        const bool last = Input_Ended && rest;
+        if (length == 0 || (!last && !Pipeline.Has_Workers() && rest)) return;
         const std::span<std::uint8_t> buffer = Pipeline.Next_Buffer();
         if (buffer.empty()) {
             Record_Waiting = true;
             return;
         }
-        std::memcpy(buffer.data(), Window.data() + Begin, length);
-        Begin += length;
+        std::memcpy(buffer.data(), Window.Held().data(), length);
+        Window.Consume(length);
         Pipeline.Submit_Expansion(length, last);
     }
 }

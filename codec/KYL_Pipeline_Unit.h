@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Stream_Unit.h"
 
 class T_KYL_Pipeline : private T_KYL_Helpers {
 public:
@@ -152,26 +153,24 @@ private:
     bool Stopping = false;
 };
 
-// A compression stream (the interface of T_KYL_Compress_Stream) whose blocks
-// are compressed by a pipeline.  Input is gathered straight into the next
-// job's buffer.  Output waits for the oldest block only when no input can be
-// taken: while every job is in flight, or once the input has ended.
-// Destroying the stream stops the pipeline.
-class T_KYL_Parallel_Compress_Stream {
+// A compression stream whose blocks are compressed by a pipeline, which it
+// borrows.  Input is gathered straight into the next job's buffer.  Output
+// waits for the oldest block only when no input can be taken: while every
+// job is in flight, or once the input has ended.  Destroying the stream
+// stops the pipeline.
+class T_KYL_Parallel_Compress_Stream final : public T_KYL_Stream {
 public:
     explicit T_KYL_Parallel_Compress_Stream(T_KYL_Pipeline& pipeline, std::uint8_t transform = 1);
-    ~T_KYL_Parallel_Compress_Stream() { Pipeline.Stop(); }
-    T_KYL_Parallel_Compress_Stream(const T_KYL_Parallel_Compress_Stream&) = delete;
-    T_KYL_Parallel_Compress_Stream& operator=(const T_KYL_Parallel_Compress_Stream&) = delete;
+    ~T_KYL_Parallel_Compress_Stream() override { Pipeline.Stop(); }
 
-    std::span<std::uint8_t> Input_Space();
-    void Commit_Input(std::size_t count);
-    std::size_t Feed(std::span<const std::uint8_t> input);
-    void Finish_Input();
+    std::span<std::uint8_t> Input_Space() override;
+    void Commit_Input(std::size_t count) override;
+    void Finish_Input() override;
 
-    std::span<const std::uint8_t> Output();
-    void Take_Output(std::size_t count);
-    bool Finished() const { return Input_Ended && Gathered == 0 && Pipeline.Empty(); }
+    std::span<const std::uint8_t> Output() override;
+    void Take_Output(std::size_t count) override;
+    bool Finished() const override { return Input_Ended && Gathered == 0 && Pipeline.Empty(); }
+    std::uint64_t Blocks_Out() const override { return Blocks; }
 
 private:
     T_KYL_Pipeline& Pipeline;
@@ -179,31 +178,28 @@ private:
     std::size_t Gathered = 0;  // bytes of the next block in the next job's buffer
     std::span<const std::uint8_t> Record;  // the rest of the oldest job's record
     bool Holding = false;                  // Record belongs to the oldest job
+    std::uint64_t Blocks = 0;              // records taken whole
     bool Input_Ended = false;
 };
 
-// An expansion stream (the interface of T_KYL_Expand_Stream) whose records
-// are expanded by a pipeline.  Input gathers in a window of two records; each
-// whole record goes to a job of its own, and a header that cannot start a
-// record is reported once the blocks before it are out.  Output waits as in
+// An expansion stream whose records are expanded by a pipeline, which it
+// borrows.  Input gathers in a record window of its own; each whole record
+// goes to a job of its own, and a header that cannot start a record is
+// reported once the blocks before it are out.  Output waits as in
 // T_KYL_Parallel_Compress_Stream.
-class T_KYL_Parallel_Expand_Stream {
+class T_KYL_Parallel_Expand_Stream final : public T_KYL_Stream {
 public:
     explicit T_KYL_Parallel_Expand_Stream(T_KYL_Pipeline& pipeline);
-    ~T_KYL_Parallel_Expand_Stream() { Pipeline.Stop(); }
-    T_KYL_Parallel_Expand_Stream(const T_KYL_Parallel_Expand_Stream&) = delete;
-    T_KYL_Parallel_Expand_Stream& operator=(const T_KYL_Parallel_Expand_Stream&) = delete;
+    ~T_KYL_Parallel_Expand_Stream() override { Pipeline.Stop(); }
 
-    std::span<std::uint8_t> Input_Space();
-    void Commit_Input(std::size_t count);
-    std::size_t Feed(std::span<const std::uint8_t> input);
-    void Finish_Input();
+    std::span<std::uint8_t> Input_Space() override;
+    void Commit_Input(std::size_t count) override;
+    void Finish_Input() override;
 
-    // Throws T_KYL_Damaged_Block, carrying the block's index in the stream,
-    // at the first damaged block.
-    std::span<const std::uint8_t> Output();
-    void Take_Output(std::size_t count);
-    bool Finished() const { return Input_Ended && Begin == End && !Damage && Pipeline.Empty(); }
+    std::span<const std::uint8_t> Output() override;
+    void Take_Output(std::size_t count) override;
+    bool Finished() const override { return Input_Ended && Window.Empty() && !Damage && Pipeline.Empty(); }
+    std::uint64_t Blocks_Out() const override { return std::uint64_t(Block_Index); }
 
 private:
     // Submits the whole records of the window while jobs are free.
@@ -216,9 +212,7 @@ private:
 
     T_KYL_Pipeline& Pipeline;
     std::unique_ptr<std::uint8_t[]> Window_Memory;
-    std::span<std::uint8_t> Window;
-    std::size_t Begin = 0;  // the next record starts at Window[Begin]
-    std::size_t End = 0;    // input held: Window[Begin..End-1]
+    T_KYL_Record_Window Window;
     bool Record_Waiting = false;
     std::exception_ptr Damage;  // the record after those submitted cannot be framed
     std::span<const std::uint8_t> Block;  // the rest of the oldest job's block

@@ -5,7 +5,7 @@
 #include <map>
 #include <new>
 
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_File_Unit.h"
 #include "front/KYL_Global_Unit.h"
 #include "front/KYL_IO_Unit.h"
 #include "platform/KYL_Platform.h"
@@ -75,7 +75,7 @@ bool Run_Pass(T_KYL_Console& console, const T_KYL_IO& io, const T_Parameters& pa
     std::vector<std::string> outputs;
     for (const std::string& input : list) outputs.push_back(Output_Name(input, parameters.Output_Extension));
     Require_Separate_Outputs(list, outputs);
-    T_KYL_MCP controller(parameters.Threads);
+    T_KYL_File_Codec codec(parameters.Threads);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& input = list[i];
         const std::string& output = outputs[i];
@@ -86,8 +86,8 @@ bool Run_Pass(T_KYL_Console& console, const T_KYL_IO& io, const T_Parameters& pa
             console.Flush();
         }
         const std::int64_t start = KYL_Clock_Ms();
-        if (compress) controller.Compress_File(input, output, parameters.Transform);
-        else controller.Expand_File(input, output);
+        if (compress) codec.Compress_File(input, output, parameters.Transform);
+        else codec.Expand_File(input, output);
         const double elapsed = Seconds_Since(start);
         if (parameters.Verbose) console.Line();
 

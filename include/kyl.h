@@ -212,6 +212,15 @@ KYL_API int kyl_stream_finish(kyl_stream* stream);
  * failing one. */
 KYL_API int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* taken);
 
+/* Sets *blocks to the blocks the stream has delivered whole so far: the
+ * records taken in full when compressing, the records whose blocks were
+ * taken in full when expanding.  Once every take is done, this is the number
+ * of block records in the compressed bytes, each framed as expansion frames
+ * it.  A failure of the stream leaves the count of the blocks before it.
+ * Returns KYL_OK, or KYL_BAD_ARGUMENT for a NULL pointer (*blocks is then 0
+ * where it can be set).  Added after 1.0.0. */
+KYL_API int kyl_stream_blocks(const kyl_stream* stream, unsigned long long* blocks);
+
 /* Releases the stream and all its memory; NULL is allowed. */
 KYL_API void kyl_stream_free(kyl_stream* stream);
 

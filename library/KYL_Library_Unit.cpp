@@ -3,43 +3,25 @@
 #include "kyl.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <span>
-#include <type_traits>
-#include <variant>
 
 #include "codec/KYL_MCP_Unit.h"
-#include "codec/KYL_Pipeline_Unit.h"
 #include "codec/KYL_Stream_Unit.h"
 
 struct kyl_stream {
-    kyl_stream(int direction, unsigned threads) {
-        const bool compress = direction == KYL_STREAM_COMPRESS;
-        // The length of the input is not known: workers start as its blocks
-        // arrive, up to what the request and the memory grant.
-        if (const unsigned request = T_KYL_Pipeline::Thread_Request(threads); request > 1) {
-            Pipeline = std::make_unique<T_KYL_Pipeline>(request);
-            if (compress) Stream.emplace<T_KYL_Parallel_Compress_Stream>(*Pipeline);
-            else Stream.emplace<T_KYL_Parallel_Expand_Stream>(*Pipeline);
-        } else {
-            Controller = std::make_unique<T_KYL_MCP>();
-            if (compress) Stream.emplace<T_KYL_Compress_Stream>(*Controller);
-            else Stream.emplace<T_KYL_Expand_Stream>(*Controller);
-        }
-    }
+    kyl_stream(int direction, unsigned threads)
+        : Factory(threads),
+          Stream(direction == KYL_STREAM_COMPRESS ? Factory.Compress_Stream() : Factory.Expand_Stream()) {}
 
-    // One of the two, for one thread or several; the stream after them, so
-    // that it goes first (a parallel stream joins its workers as it goes).
-    std::unique_ptr<T_KYL_MCP> Controller;
-    std::unique_ptr<T_KYL_Pipeline> Pipeline;
-    std::variant<std::monostate, T_KYL_Compress_Stream, T_KYL_Expand_Stream, T_KYL_Parallel_Compress_Stream,
-                 T_KYL_Parallel_Expand_Stream>
-        Stream;  // never the first after construction
+    // The stream after its factory, so that it goes first (a parallel stream
+    // joins its workers as it goes).
+    T_KYL_Stream_Factory Factory;
+    std::unique_ptr<T_KYL_Stream> Stream;
     bool Input_Ended = false;
     int Failure = KYL_OK;  // the first failure, returned by every later call
 };
@@ -47,16 +29,6 @@ struct kyl_stream {
 namespace {
 
 static_assert(KYL_VERSION_NUMBER == KYL_VERSION_MAJOR * 10000 + KYL_VERSION_MINOR * 100 + KYL_VERSION_PATCH);
-
-// Runs `work` on the stream's compressor or expander.
-template <class T_Work>
-void With_Stream(kyl_stream& stream, T_Work&& work) {
-    std::visit(
-        [&work](auto& piece_stream) {
-            if constexpr (!std::is_same_v<std::decay_t<decltype(piece_stream)>, std::monostate>) work(piece_stream);
-        },
-        stream.Stream);
-}
 
 // Runs `work` and turns what it throws into a status.
 template <class T_Work>
@@ -103,81 +75,52 @@ constexpr std::size_t Record_Bound(std::size_t length) {
     return std::max(6 + length, 12 + std::min(Payload_Bound(length), std::size_t(Read_Ahead)));
 }
 
-// Copies `bytes` to dst[written..]; false when they do not fit `capacity`.
-bool Append(std::span<const std::uint8_t> bytes, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
-    if (bytes.size() > capacity - written) return false;
-    if (!bytes.empty()) std::memcpy(dst + written, bytes.data(), bytes.size());
-    written += bytes.size();
-    return true;
-}
-
-// The pieces of `stream`'s output appended to dst while they fit; false at
-// the first that does not.
-template <class T_Stream>
-bool Drain(T_Stream& stream, std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
-    for (auto piece = stream.Output(); !piece.empty(); piece = stream.Output()) {
-        if (!Append(piece, dst, capacity, written)) return false;
-        stream.Take_Output(piece.size());
-    }
-    return true;
-}
-
-// `input` through a parallel stream of up to `threads` workers; each piece
-// of output is a whole record or block, so the statuses are those of one
-// thread.
-template <class T_Stream>
-int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst,
-                     std::size_t capacity, std::size_t& written) {
-    T_KYL_Pipeline pipeline(threads);
-    T_Stream stream(pipeline);
+// `input` through a stream of `threads`; the output goes to dst while it
+// fits.  Each piece of output is a whole record or block, so the statuses are
+// those of one thread whatever the number.
+int Through_Stream(int direction, std::span<const std::uint8_t> input, unsigned threads, std::uint64_t blocks,
+                   std::uint8_t* dst, std::size_t capacity, std::size_t& written) {
+    T_KYL_Stream_Factory factory(threads, blocks);
+    const std::unique_ptr<T_KYL_Stream> stream =
+        direction == KYL_STREAM_COMPRESS ? factory.Compress_Stream() : factory.Expand_Stream();
+    // False when output is left that the destination has no room for.
+    const auto drain = [&] {
+        KYL_Drain_Stream(*stream, capacity - written, [&](std::span<const std::uint8_t> piece) {
+            std::memcpy(dst + written, piece.data(), piece.size());
+            written += piece.size();
+        });
+        return written < capacity || stream->Output().empty();
+    };
     while (!input.empty()) {
-        input = input.subspan(stream.Feed(input));
-        if (!Drain(stream, dst, capacity, written)) return KYL_DST_TOO_SMALL;
+        input = input.subspan(stream->Feed(input));
+        if (!drain()) return KYL_DST_TOO_SMALL;
     }
-    stream.Finish_Input();
-    return Drain(stream, dst, capacity, written) ? KYL_OK : KYL_DST_TOO_SMALL;
+    stream->Finish_Input();
+    return drain() ? KYL_OK : KYL_DST_TOO_SMALL;
 }
 
-// The threads a one-shot call on `input` asks its pipeline for: workers pay
-// only from the second block on, and no more start than the input has
-// blocks (`blocks`, where known).  1: the calling thread alone.
-unsigned Threads_For(std::span<const std::uint8_t> input, unsigned threads, std::uint64_t blocks) {
+// The most blocks of `input`, as the factory takes them: no more workers
+// start than there are blocks, and none for an input of one block's size or
+// less.  Compressed records differ in length, so an expansion's blocks are
+// not known before they are framed; its workers start as they are.
+std::uint64_t Blocks_Of(int direction, std::span<const std::uint8_t> input) {
     if (input.size() <= std::size_t(Block_Size)) return 1;
-    return T_KYL_Pipeline::Thread_Request(threads, blocks);
+    if (direction == KYL_STREAM_EXPAND) return UINT64_MAX;
+    return (input.size() - 1) / std::size_t(Block_Size) + 1;
 }
 
 int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                  std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    const std::uint64_t blocks = (input.size() - 1) / std::size_t(Block_Size) + 1;
-    if (const unsigned request = Threads_For(input, threads, blocks); request > 1)
-        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, request, dst, capacity, written);
-    T_KYL_MCP controller;
-    for (std::size_t at = 0; at < input.size(); at += std::size_t(Block_Size)) {
-        const T_KYL_Record record =
-            controller.Compress_Block(input.subspan(at, std::min(input.size() - at, std::size_t(Block_Size))));
-        if (!Append(record.Header, dst, capacity, written) || !Append(record.Payload, dst, capacity, written))
-            return KYL_DST_TOO_SMALL;
-    }
-    return KYL_OK;
+    const std::uint64_t blocks = Blocks_Of(KYL_STREAM_COMPRESS, input);
+    return Through_Stream(KYL_STREAM_COMPRESS, input, threads, blocks, dst, capacity, written);
 }
 
 int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    // Records differ in length, so the blocks are not known before they are
-    // framed; the workers start as they are.
-    if (const unsigned request = Threads_For(input, threads, UINT64_MAX); request > 1)
-        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, request, dst, capacity, written);
-    T_KYL_MCP controller;
-    while (!input.empty()) {
-        // The input ends here, so every record is whole or reported damaged.
-        const T_KYL_Expanded_Record record = controller.Expand_Record(input, true);
-        assert(record.Consumed > 0);
-        if (!Append(record.Block, dst, capacity, written)) return KYL_DST_TOO_SMALL;
-        input = input.subspan(record.Consumed);
-    }
-    return KYL_OK;
+    const std::uint64_t blocks = Blocks_Of(KYL_STREAM_EXPAND, input);
+    return Through_Stream(KYL_STREAM_EXPAND, input, threads, blocks, dst, capacity, written);
 }
 
 // The most bytes the records of `input` expand to, from their headers alone;
@@ -229,7 +172,7 @@ const char* kyl_status_text(int status) {
 
 unsigned kyl_thread_limit(unsigned threads) {
     try {
-        return T_KYL_Pipeline::Thread_Count(threads);
+        return T_KYL_Stream_Factory::Thread_Limit(threads);
     } catch (...) {
         // Not even the machine's figures could be read into memory.
         return 1;
@@ -284,7 +227,7 @@ int kyl_stream_feed(kyl_stream* stream, const void* src, size_t src_size, size_t
     return Guarded(*stream, [&] {
         if (stream->Input_Ended) return src_size > 0 ? KYL_BAD_ARGUMENT : KYL_OK;
         const std::span<const std::uint8_t> input(static_cast<const std::uint8_t*>(src), src_size);
-        With_Stream(*stream, [&](auto& piece_stream) { *consumed = piece_stream.Feed(input); });
+        *consumed = stream->Stream->Feed(input);
         return KYL_OK;
     });
 }
@@ -293,7 +236,7 @@ int kyl_stream_finish(kyl_stream* stream) {
     if (stream == nullptr) return KYL_BAD_ARGUMENT;
     return Guarded(*stream, [&] {
         stream->Input_Ended = true;
-        With_Stream(*stream, [](auto& piece_stream) { piece_stream.Finish_Input(); });
+        stream->Stream->Finish_Input();
         return KYL_OK;
     });
 }
@@ -305,20 +248,22 @@ int kyl_stream_take(kyl_stream* stream, void* dst, size_t dst_capacity, size_t* 
     auto* out = static_cast<std::uint8_t*>(dst);
     std::size_t copied = 0;
     const int status = Guarded(*stream, [&] {
-        With_Stream(*stream, [&](auto& piece_stream) {
-            while (copied < dst_capacity) {
-                const std::span<const std::uint8_t> piece = piece_stream.Output();
-                if (piece.empty()) break;
-                const std::size_t count = std::min(piece.size(), dst_capacity - copied);
-                std::memcpy(out + copied, piece.data(), count);
-                piece_stream.Take_Output(count);
-                copied += count;
-            }
+        KYL_Drain_Stream(*stream->Stream, dst_capacity, [&](std::span<const std::uint8_t> piece) {
+            std::memcpy(out + copied, piece.data(), piece.size());
+            copied += piece.size();
         });
         return KYL_OK;
     });
     *taken = copied;
     return status;
+}
+
+int kyl_stream_blocks(const kyl_stream* stream, unsigned long long* blocks) {
+    if (blocks == nullptr) return KYL_BAD_ARGUMENT;
+    *blocks = 0;
+    if (stream == nullptr) return KYL_BAD_ARGUMENT;
+    *blocks = stream->Stream->Blocks_Out();
+    return KYL_OK;
 }
 
 void kyl_stream_free(kyl_stream* stream) { std::unique_ptr<kyl_stream> owned(stream); }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "codec/KYL_File_Unit.h"
 #include "codec/KYL_MCP_Unit.h"
 #include "codec/KYL_Pipeline_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
@@ -39,10 +40,13 @@ struct T_KYL_Test_Seam {
         return T_KYL_Coder::Get_Value(decoder, model);
     }
 
-    // T_KYL_MCP: its record, its coder, and failures for the files it opens.
+    // T_KYL_MCP: its record and its coder.
     static T_Block_Data& Block_Data(T_KYL_MCP& controller) { return controller.Block_Data; }
     static T_KYL_Coder& Coder(T_KYL_MCP& controller) { return *controller.Coder; }
-    static void Install_Faults(T_KYL_MCP& controller, T_KYL_Fault_Plan* faults) { controller.Faults = faults; }
+    // T_KYL_File_Codec: failures for the files it opens, and the block
+    // codec of one made for one thread.
+    static T_KYL_MCP& Block_Codec(T_KYL_File_Codec& codec) { return *codec.Factory.Codec; }
+    static void Install_Faults(T_KYL_File_Codec& codec, T_KYL_Fault_Plan* faults) { codec.Faults = faults; }
 
     // T_KYLZ_Jobs (a template, so that only the tests that use it need the
     // front end's headers): what runs between an output's commit and the
@@ -54,8 +58,8 @@ struct T_KYL_Test_Seam {
 
     // The workers its pipeline has started so far (their controllers stay
     // when they are joined); 0 without a pipeline.
-    static std::size_t Workers_Started(const T_KYL_MCP& controller) {
-        return controller.Pipeline ? controller.Pipeline->Controllers.size() : 0;
+    static std::size_t Workers_Started(const T_KYL_File_Codec& codec) {
+        return codec.Factory.Pipeline ? codec.Factory.Pipeline->Controllers.size() : 0;
     }
 
     // T_KYL_Pipeline: the memory the thread budget is taken from, in place

@@ -713,7 +713,7 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
         auto* scratch = reinterpret_cast<std::uint8_t*>(data.Index_Array);
         assert(T_KYL_BWT_Walk::Scratch_Bytes(n) <= std::int64_t(Area_Entries) * 4);
         bool walked = false;
-        if (T_KYL_Helpers* const helpers = Current_Controller->Helpers()) {
+        if (T_KYL_Helpers* const helpers = Helpers) {
             // Threads lent to the block walk parts of it beside this one.
             Walk.Start_Parts(vector, n, Primary_Index, scratch);
             bool part_walked[T_KYL_BWT_Walk::Parts] = {};

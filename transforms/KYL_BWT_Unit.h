@@ -13,6 +13,7 @@
 #include "transforms/KYL_BWT_Walk.h"
 
 struct T_Block_Data;
+class T_KYL_Helpers;
 
 class T_KYL_BWT {
 public:
@@ -46,6 +47,10 @@ public:
     // Blocks below this size go to the induced sort at once: it takes less
     // than clearing the bucket sort's tables of 65,536 pairs.
     static constexpr std::int32_t Induced_Sort_Below = 1 << 16;
+
+    // Threads that the owner of this stage's codec lends to its blocks: the
+    // walk hands them parts of its work.  None: this thread walks alone.
+    T_KYL_Helpers* Helpers = nullptr;
 
     // Working copies set at every Encode; nothing is carried between blocks.
     std::uint8_t* Input = nullptr;         // the block; Input[-1] and Input[N..N+256] writable

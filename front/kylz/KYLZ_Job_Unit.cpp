@@ -35,41 +35,6 @@ bool Ends_With(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Counts the block records of a compressed stream as its bytes pass: each
-// starts with its header length and flags; a transformed record ends with
-// its payload length, a stored one runs for a whole block (or to the end).
-// Only intact streams are listed, so damage needs no care here.
-class T_KYLZ_Record_Counter {
-public:
-    void Feed(const std::uint8_t* data, std::size_t count) {
-        while (count > 0) {
-            if (Skip > 0) {
-                const std::size_t skipped = std::min<std::uint64_t>(Skip, count);
-                Skip -= skipped;
-                data += skipped;
-                count -= skipped;
-                continue;
-            }
-            if (Header.empty()) ++Records;
-            Header.push_back(*data++);
-            --count;
-            const std::size_t length = Header[0];
-            if (Header.size() < std::max<std::size_t>(length, 2)) continue;
-            const bool transformed = (Header[1] & 1) != 0 && length >= 12;
-            Skip = transformed ? std::uint64_t(Header[length - 3]) | std::uint64_t(Header[length - 2]) << 8 |
-                                     std::uint64_t(Header[length - 1]) << 16
-                               : Stored_Block_Length;
-            Header.clear();
-        }
-    }
-    std::uint64_t Records = 0;
-
-private:
-    static constexpr std::uint64_t Stored_Block_Length = 5242880;  // kyl's block size
-    std::vector<std::uint8_t> Header;
-    std::uint64_t Skip = 0;
-};
-
 // One libkyl stream, freed on every path.
 class T_KYLZ_Stream {
 public:
@@ -82,8 +47,7 @@ public:
     // of output to `sink`; returns the bytes read.  The intact output before
     // a damaged block still reaches the sink before the failure is raised.
     template <class T_Sink>
-    std::uint64_t Pump(T_KYL_Input_File& input, T_KYLZ_Progress& progress, T_KYLZ_Record_Counter& records,
-                       T_Sink&& sink) {
+    std::uint64_t Pump(T_KYL_Input_File& input, T_KYLZ_Progress& progress, T_Sink&& sink) {
         std::vector<std::uint8_t> in(Piece_Size), out(Piece_Size);
         auto drain = [&] {
             for (;;) {
@@ -102,12 +66,19 @@ public:
                 at += consumed;
                 drain();
             }
-            records.Feed(in.data(), got);
             progress.Advance(got);
         }
         Check(kyl_stream_finish(Stream));
         drain();
         return read;
+    }
+
+    // The blocks pumped through whole: when expanding, the records of the
+    // compressed input, framed by the library.
+    std::uint64_t Blocks() const {
+        unsigned long long blocks = 0;
+        Check(kyl_stream_blocks(Stream, &blocks));
+        return blocks;
     }
 
 private:
@@ -319,8 +290,7 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
         std::unique_ptr<T_KYL_Output_File> output;
         if (!output_name.empty()) output = std::make_unique<T_KYL_Output_File>(output_name);
         const bool writes = compress || Options.Mode == T_KYLZ_Mode::Expand;
-        T_KYLZ_Record_Counter records;
-        const std::uint64_t read = stream.Pump(*input, progress, records, [&](const std::uint8_t* data, std::size_t count) {
+        const std::uint64_t read = stream.Pump(*input, progress, [&](const std::uint8_t* data, std::size_t count) {
             written += count;
             if (output) output->Write(data, count);
             else if (writes) KYL_Write_Standard_Output(data, count, Standard_Output_Name);
@@ -332,7 +302,7 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
         const std::uint64_t compressed = compress ? written : read;
         const std::uint64_t original = compress ? read : written;
         if (Options.Mode == T_KYLZ_Mode::List) {
-            Listed.emplace_back(input_name, T_KYLZ_Listing{records.Records, read, written});
+            Listed.emplace_back(input_name, T_KYLZ_Listing{stream.Blocks(), read, written});
         } else if (Options.Verbosity > 1) {
             char sizes[128];
             std::snprintf(sizes, sizeof sizes, "%llu -> %llu bytes, %.3f bits per byte",

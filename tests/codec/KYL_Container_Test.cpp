@@ -10,7 +10,7 @@
 #include "KYL_Test_Support.h"
 #include "KYL_Test_Seam.h"
 #include "codec/KYL_CRC_Unit.h"
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_File_Unit.h"
 #include "platform/KYL_Platform.h"
 
 namespace {
@@ -160,7 +160,7 @@ protected:
     void Expand_To(const std::string& output) { Controller.Expand_File(Dir / "in.kyl", output); }
 
     T_Temp_Dir Dir;
-    T_KYL_MCP Controller;
+    T_KYL_File_Codec Controller;
     T_KYL_Fault_Plan Faults;
     T_Bytes Original;
     T_Bytes Compressed;
@@ -194,7 +194,7 @@ namespace {
 class Controller_Run : public ::testing::Test {
 protected:
     T_Temp_Dir Dir;
-    T_KYL_MCP Controller;
+    T_KYL_File_Codec Controller;
 };
 
 // A block whose coded payload would not fit its buffer is written as it came
@@ -202,9 +202,9 @@ protected:
 TEST_F(Controller_Run, A_Payload_That_Does_Not_Fit_Is_Stored_Raw) {
     T_Bytes original = Text_Like_Bytes(std::size_t(Block_Size) + 5000, 31);
     Write_File(Dir / "in.txt", original);
-    T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(Controller)) = 4000;  // the second block's payload fits, the first's does not
+    T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(T_KYL_Test_Seam::Block_Codec(Controller))) = 4000;  // the second block's payload fits, the first's does not
     Controller.Compress_File(Dir / "in.txt", Dir / "in.kyl", 1);
-    T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(Controller)) = Read_Ahead;
+    T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(T_KYL_Test_Seam::Block_Codec(Controller))) = Read_Ahead;
     const T_Bytes compressed = Read_File(Dir / "in.kyl");
     ASSERT_GT(compressed.size(), std::size_t(Block_Size) + 6);
     EXPECT_EQ(compressed[0], 6);

@@ -8,7 +8,7 @@
 
 #include "KYL_Test_Support.h"
 #include "KYL_Test_Seam.h"
-#include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_File_Unit.h"
 #include "codec/KYL_Pipeline_Unit.h"
 
 namespace {
@@ -20,12 +20,12 @@ T_Bytes Prefix(const T_Bytes& bytes, std::size_t length) { return T_Bytes(bytes.
 
 class Parallel_Files : public ::testing::Test {
 protected:
-    T_Bytes Compress(T_KYL_MCP& controller, const T_Bytes& original, std::uint8_t transform = 1) {
+    T_Bytes Compress(T_KYL_File_Codec& controller, const T_Bytes& original, std::uint8_t transform = 1) {
         Write_File(Dir / "in.txt", original);
         controller.Compress_File(Dir / "in.txt", Dir / "in.kyl", transform);
         return Read_File(Dir / "in.kyl");
     }
-    T_Bytes Expand(T_KYL_MCP& controller, const T_Bytes& compressed) {
+    T_Bytes Expand(T_KYL_File_Codec& controller, const T_Bytes& compressed) {
         Write_File(Dir / "in.kyl", compressed);
         controller.Expand_File(Dir / "in.kyl", Dir / "in.exp");
         return Read_File(Dir / "in.exp");
@@ -55,12 +55,12 @@ TEST_F(Parallel_Files, Give_The_Bytes_Of_One_Thread_For_Every_Size_And_Thread_Co
     const std::size_t full = std::size_t(Block_Size);
     const T_Bytes inputs[] = {{}, {'a'}, Prefix(blocks, full - 1), Prefix(blocks, full), Prefix(blocks, full + 1), blocks};
 
-    T_KYL_MCP one_thread;
+    T_KYL_File_Codec one_thread;
     std::vector<T_Bytes> expected;
     for (const T_Bytes& input : inputs) expected.push_back(Compress(one_thread, input));
     const T_Bytes stored = Compress(one_thread, blocks, 0);
     for (const unsigned threads : {2u, 3u, 8u}) {
-        T_KYL_MCP controller(threads);
+        T_KYL_File_Codec controller(threads);
         for (std::size_t i = 0; i < std::size(inputs); ++i) {
             EXPECT_EQ(Compress(controller, inputs[i]), expected[i]) << threads << " threads, input " << i;
             EXPECT_EQ(Expand(controller, expected[i]), inputs[i]) << threads << " threads, input " << i;
@@ -76,7 +76,7 @@ TEST_F(Parallel_Files, Give_The_Bytes_Of_One_Thread_For_Every_Size_And_Thread_Co
 TEST_F(Parallel_Files, A_Failing_File_Stops_The_Workers_And_The_Next_File_Is_Whole) {
     Write_File(Dir / "in.txt", Random_Bytes(2 * std::size_t(Block_Size) + 3000, 4));
     const std::string output = Dir / "out.kyl";
-    T_KYL_MCP controller(3);
+    T_KYL_File_Codec controller(3);
     T_KYL_Fault_Plan faults;
     T_KYL_Test_Seam::Install_Faults(controller, &faults);
     faults.Read_Fails_After = std::int64_t(Block_Size) + 10;
@@ -95,7 +95,7 @@ TEST_F(Parallel_Files, A_Failing_File_Stops_The_Workers_And_The_Next_File_Is_Who
 // message and status are those of one thread, and no summary follows.
 TEST_F(Parallel_Files, A_Damaged_Middle_Block_Keeps_The_Blocks_Before_It) {
     const T_Bytes original = Text_Like_Bytes(2 * std::size_t(Block_Size) + 5000, 3);
-    T_KYL_MCP controller;
+    T_KYL_File_Codec controller;
     T_Bytes damaged = Compress(controller, original);
     const std::size_t second = 12 + (damaged[9] | damaged[10] << 8 | damaged[11] << 16);
     damaged[second + 2] ^= 0x40;  // its CRC-32
@@ -112,7 +112,7 @@ TEST_F(Parallel_Files, A_Damaged_Middle_Block_Keeps_The_Blocks_Before_It) {
 // worker's memory, the calling thread codes alone.
 TEST_F(Parallel_Files, Start_No_More_Workers_Than_Half_The_Available_Memory_Holds) {
     const T_Bytes zeros(std::size_t(Block_Size), 0);
-    T_KYL_MCP one_thread;
+    T_KYL_File_Codec one_thread;
     const T_Bytes record = Compress(one_thread, zeros);
     T_Bytes records, expected;
     for (int block = 0; block < 6; ++block) {
@@ -121,7 +121,7 @@ TEST_F(Parallel_Files, Start_No_More_Workers_Than_Half_The_Available_Memory_Hold
     }
     const T_Available_Memory available(400'000'000);
     EXPECT_EQ(T_KYL_Pipeline::Thread_Count(64), 3u);
-    T_KYL_MCP controller(64);
+    T_KYL_File_Codec controller(64);
     EXPECT_EQ(Expand(controller, records), expected);
     EXPECT_GE(T_KYL_Test_Seam::Workers_Started(controller), 1u);
     EXPECT_LE(T_KYL_Test_Seam::Workers_Started(controller), 3u);

@@ -408,7 +408,7 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
     for (const auto& [plain_reads, helpers] : {std::pair<bool, T_KYL_Helpers*>{false, nullptr}, {true, nullptr},
                                                {false, &second_thread}}) {
         T_KYL_Test_Seam::Plain_Walk_Reads(BWT) = plain_reads;
-        Controller.Lend_Helpers(helpers);
+        BWT.Helpers = helpers;
         const std::int32_t size = T_KYL_BWT_Walk::Interleave_From * 3 + 17;
         std::vector<T_Bytes> blocks = {Random_Block(std::size_t(size), 256, 1), Random_Block(std::size_t(size), 2, 2),
                                        Repeated_Block(Bytes_Of("abcab"), std::size_t(size)), T_Bytes(std::size_t(size), 0),
@@ -437,7 +437,7 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
             }
         }
     }
-    Controller.Lend_Helpers(nullptr);
+    BWT.Helpers = nullptr;
 }
 
 }  // namespace
