@@ -31,8 +31,8 @@ ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
 
 echo "== ThreadSanitizer build and the threaded tests"
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_TSAN=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build "$top/build-tsan" -j"$jobs" --target kyl_tests
-ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -R "Parallel|Threads|Interleaved_Walk"
+cmake --build "$top/build-tsan" -j"$jobs" --target kyl_threads_tests
+ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -L threads
 
 if [ -f "$top/fuzz/CMakeLists.txt" ]; then
     echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-30} s per target"
