@@ -12,7 +12,7 @@ kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils
 
 jobs="$(nproc)"
 echo "== Release build and tests"
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
 cmake --build "$top/build" -j"$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
 
@@ -25,12 +25,12 @@ echo "== Debian packages: built, checked by lintian, unpacked and run"
 "$top/scripts/package_check.sh"
 
 echo "== Sanitizer build and tests"
-cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
+cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_SANITIZE=ON -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
 cmake --build "$top/build-sanitize" -j"$jobs"
 ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
 
 echo "== ThreadSanitizer build and the threaded tests"
-cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_TSAN=ON -DBUILD_TESTING=ON >/dev/null
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_TSAN=ON -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
 cmake --build "$top/build-tsan" -j"$jobs" --target kyl_threads_tests
 ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -L threads
 
