@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "KYL_Test_Support.h"
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "kyl.h"
 
 namespace {
