@@ -33,7 +33,8 @@ T_KYL_MCP::T_KYL_MCP(unsigned threads)
     MTF = std::make_unique<T_KYL_MTF>();
     RLE_EXP = std::make_unique<T_KYL_RLE_EXP>();
     Coder = std::make_unique<T_KYL_Coder>();
-    if (T_KYL_Pipeline::Thread_Count(threads) > 1) Pipeline = std::make_unique<T_KYL_Pipeline>(threads);
+    if (const unsigned request = T_KYL_Pipeline::Thread_Request(threads); request > 1)
+        Pipeline = std::make_unique<T_KYL_Pipeline>(request);
 }
 
 T_KYL_MCP::~T_KYL_MCP() {

@@ -45,9 +45,10 @@ class T_KYL_Coder;
 class T_KYL_MCP final : public T_KYL_Block_Controller {
 public:
     // Allocates and carves the arena, then creates the stages.  `threads`:
-    // how many threads the file calls below use (0: one per online core);
-    // with more than 1 they hand the blocks to a pipeline of workers, each
-    // with a controller of its own, and give the same bytes.  Throws
+    // how many threads the file calls below may use (0: one per core the
+    // process may run on); with more than 1 they hand the blocks to a
+    // pipeline of workers, each with a controller of its own, as many as the
+    // memory budget holds (T_KYL_Pipeline), and give the same bytes.  Throws
     // std::bad_alloc when the memory cannot be had.
     explicit T_KYL_MCP(unsigned threads = 1);
     ~T_KYL_MCP();

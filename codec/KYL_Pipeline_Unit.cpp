@@ -30,31 +30,45 @@ struct T_KYL_Pipeline::T_Shared_Parts {
     std::exception_ptr Failure;
 };
 
-unsigned T_KYL_Pipeline::Online_Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
-
-unsigned T_KYL_Pipeline::Thread_Count(unsigned threads) {
-    return std::min(threads == 0 ? Online_Cores() : threads, Max_Threads);
+unsigned T_KYL_Pipeline::Thread_Request(unsigned threads, std::uint64_t blocks) {
+    const std::uint64_t count = std::min({std::uint64_t(threads == 0 ? KYL_Usable_Cores() : threads),
+                                          std::uint64_t(Max_Threads), blocks});
+    return unsigned(std::max<std::uint64_t>(count, 1));
 }
 
-T_KYL_Pipeline::T_KYL_Pipeline(unsigned threads) : Thread_Limit(Thread_Count(threads)) {
-    Ring.resize(2 * std::size_t(Thread_Limit));
+unsigned T_KYL_Pipeline::Memory_Budget_Threads() {
+    const std::uint64_t test_memory = Test_Available_Memory.load();
+    const std::uint64_t available = test_memory != 0 ? test_memory : KYL_Available_Memory();
+    return unsigned(std::clamp<std::uint64_t>(available / 2 / Worker_Memory, 1, Max_Threads));
+}
+
+// The machine is read only when more than one thread is in question: one
+// always runs, whatever the memory.
+unsigned T_KYL_Pipeline::Thread_Count(unsigned threads, std::uint64_t blocks) {
+    const unsigned request = Thread_Request(threads, blocks);
+    return request > 1 ? std::min(request, Memory_Budget_Threads()) : 1;
+}
+
+T_KYL_Pipeline::T_KYL_Pipeline(unsigned threads)
+    : Requested_Threads(std::clamp(threads, 1u, Max_Threads)), Thread_Limit(Requested_Threads) {
+    Ring.resize(2 * std::size_t(Requested_Threads));
     // Reserved, so that a worker once started always finds its place.
-    Workers.reserve(Thread_Limit);
-    Controllers.reserve(Thread_Limit);
+    Workers.reserve(Requested_Threads);
+    Controllers.reserve(Requested_Threads);
 }
 
 T_KYL_Pipeline::~T_KYL_Pipeline() { Stop(); }
 
 T_KYL_Pipeline::T_Job& T_KYL_Pipeline::Job_At(std::uint64_t sequence) const {
-    return *Ring[std::size_t(sequence % Ring.size())];
+    return *Ring[std::size_t(sequence % Job_Slots())];
 }
 
 // ------------------------------------------------------------------ reader
 
 std::span<std::uint8_t> T_KYL_Pipeline::Next_Buffer() {
     const std::lock_guard lock(Mutex);
-    if (Tail - Head == Ring.size()) return {};
-    std::unique_ptr<T_Job>& job = Ring[std::size_t(Tail % Ring.size())];
+    if (Tail - Head == Job_Slots()) return {};
+    std::unique_ptr<T_Job>& job = Ring[std::size_t(Tail % Job_Slots())];
     if (!job) job = std::make_unique<T_Job>();
     if (!job->Buffer) job->Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(Job_Buffer_Size);
     return {job->Buffer.get(), Job_Buffer_Size};
@@ -81,7 +95,7 @@ void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transf
     std::uint64_t sequence = 0;
     {
         const std::lock_guard lock(Mutex);
-        assert(Tail - Head < Ring.size() && Ring[std::size_t(Tail % Ring.size())]);
+        assert(Tail - Head < Job_Slots() && Ring[std::size_t(Tail % Job_Slots())]);
         sequence = Tail++;
         job = &Job_At(sequence);
         job->Length = length;
@@ -102,6 +116,7 @@ void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transf
 }
 
 void T_KYL_Pipeline::Add_Worker_If_Needed() {
+    if (Workers.empty()) Apply_Memory_Budget();
     {
         const std::lock_guard lock(Mutex);
         const std::uint64_t waiting = Tail - Next_To_Start + 1;  // the job being submitted included
@@ -111,6 +126,17 @@ void T_KYL_Pipeline::Add_Worker_If_Needed() {
     if (Controllers.size() == Workers.size()) Add_Controller();
     T_KYL_MCP& controller = *Controllers[Workers.size()];
     Workers.push_back(KYL_Start_Thread([this, &controller] { Work(controller); }));
+}
+
+// Before the first worker of a run, the job being submitted is the run's
+// first (a job submitted without a worker is the only one, and comes last),
+// so none is in flight and its buffer is in slot 0 whatever the number of
+// slots.
+void T_KYL_Pipeline::Apply_Memory_Budget() {
+    const unsigned limit = Requested_Threads > 1 ? std::min(Requested_Threads, Memory_Budget_Threads()) : 1;
+    const std::lock_guard lock(Mutex);
+    assert(Head == 0 && Tail == 0);
+    Thread_Limit = limit;
 }
 
 T_KYL_MCP& T_KYL_Pipeline::Add_Controller() {
@@ -264,7 +290,8 @@ void T_KYL_Pipeline::Stop() noexcept {
         job.Result = {};
         job.Failure = nullptr;
     }
-    Head = Next_To_Start = Tail;
+    Head = Next_To_Start = Tail = 0;
+    Thread_Limit = Requested_Threads;
     First_Failure = UINT64_MAX;
     Busy = 0;
     Stopping = false;

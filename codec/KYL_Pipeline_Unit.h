@@ -11,6 +11,7 @@
 // order; the workers run the block codec, each on a controller of its own.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -30,22 +31,33 @@ public:
     static constexpr unsigned Max_Threads = 1024;
     // Every job's buffer: the longest record, which is longer than any block.
     static constexpr std::size_t Job_Buffer_Size = Max_Record_Length;
+    // The most memory one worker touches: its controller's block memory for
+    // a full block (about 47 MB) and the buffers of its two jobs in flight
+    // (5.6 MB each), rounded up.
+    static constexpr std::uint64_t Worker_Memory = std::uint64_t(60) << 20;
 
-    // The number of online cores, at least 1.
-    static unsigned Online_Cores();
-    // The workers a request of `threads` gets: 0 asks for one per online
-    // core; at most Max_Threads.
-    static unsigned Thread_Count(unsigned threads);
+    // The threads a request of `threads` asks for before memory is looked
+    // at: 0 asks for one per core the process may run on; never more than
+    // Max_Threads, or than `blocks` (the blocks of an input whose size is
+    // known).  At least 1.
+    static unsigned Thread_Request(unsigned threads, std::uint64_t blocks = UINT64_MAX);
+    // The workers that fit the memory budget now, at Worker_Memory each:
+    // half the memory available to the process (KYL_Available_Memory).  At
+    // least 1.
+    static unsigned Memory_Budget_Threads();
+    // The workers a request gets: Thread_Request within the memory budget.
+    static unsigned Thread_Count(unsigned threads, std::uint64_t blocks = UINT64_MAX);
 
-    // Up to `threads` workers (0: one per online core), each started when a
-    // job finds no idle worker.  At most two jobs per worker are in flight.
+    // Up to `threads` workers (as Thread_Request gives them), each started
+    // when a job finds no idle worker.  The first worker of a run looks at
+    // the memory: no more start in that run than the budget holds
+    // (Thread_Count), so that an input of one block never reads the machine.
+    // At most two jobs per worker are in flight.
     explicit T_KYL_Pipeline(unsigned threads);
     // Stops and joins the workers.
     ~T_KYL_Pipeline();
     T_KYL_Pipeline(const T_KYL_Pipeline&) = delete;
     T_KYL_Pipeline& operator=(const T_KYL_Pipeline&) = delete;
-
-    unsigned Threads() const { return Thread_Limit; }
 
     // ------------------------------------------------------------ the reader
 
@@ -82,18 +94,28 @@ public:
     void Stop() noexcept;
 
 private:
+    friend struct T_KYL_Test_Seam;
+
     struct T_Job;
     struct T_Shared_Parts;
+
+    // The memory Memory_Budget_Threads takes the budget from in place of the
+    // machine's, for the tests; 0: the machine's.
+    static inline std::atomic<std::uint64_t> Test_Available_Memory{0};
 
     void Submit(std::size_t length, bool expand, std::uint8_t transform, bool last);
     // Starts one more worker when the queued jobs outnumber the idle ones.
     void Add_Worker_If_Needed();
+    // Sets the run's Thread_Limit from the memory budget.
+    void Apply_Memory_Budget();
     void Work(T_KYL_MCP& controller);
     // Runs a job; its result or failure is set when it returns.
     static void Run(T_Job& job, T_KYL_MCP& controller);
     static std::span<const std::uint8_t> Compress_Job(T_Job& job, T_KYL_MCP& controller);
     static std::span<const std::uint8_t> Expand_Job(T_Job& job, T_KYL_MCP& controller);
     T_Job& Job_At(std::uint64_t sequence) const;
+    // The jobs that may be in flight: two per worker.
+    std::size_t Job_Slots() const { return 2 * std::size_t(Thread_Limit); }
     // A controller for one more worker (or for the calling thread).
     T_KYL_MCP& Add_Controller();
 
@@ -102,13 +124,20 @@ private:
     // entry and on return.
     void Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared);
 
-    const unsigned Thread_Limit;
+    const unsigned Requested_Threads;
+    // The most workers of this run: Requested_Threads until the first worker
+    // starts, then as many of them as the memory budget holds.  Changed only
+    // while no worker runs and no job is in flight, under Mutex.
+    unsigned Thread_Limit;
     std::vector<std::unique_ptr<T_KYL_MCP>> Controllers;  // one per worker ever started
     std::vector<std::thread> Workers;
-    std::vector<std::unique_ptr<T_Job>> Ring;              // two jobs per worker
+    // Two jobs per requested worker, of which the first Job_Slots() are in
+    // use; a job's buffer is made when the job is first filled.
+    std::vector<std::unique_ptr<T_Job>> Ring;
 
-    // Jobs are numbered in input order.  [Head, Tail) are in flight, of which
-    // [Next_To_Start, Tail) wait for a worker.  Guarded by Mutex.
+    // Jobs are numbered in input order from 0 in each run.  [Head, Tail) are
+    // in flight, of which [Next_To_Start, Tail) wait for a worker.  Guarded
+    // by Mutex.
     mutable std::mutex Mutex;
     std::condition_variable Work_Ready;
     std::condition_variable Result_Ready;

@@ -13,7 +13,7 @@ struct T_Parameters {
     bool Expand = false;
     bool Verbose = false;
     std::uint8_t Transform = 0;
-    unsigned Threads = 1;  // threads of each pass; 0: one per online core
+    unsigned Threads = 1;  // threads of each pass; 0: one per usable core
     std::string Input_Name;
     std::string Output_Extension;
 };

@@ -19,10 +19,22 @@
  * 47 MB for full blocks, about 11 MB for inputs of a few kilobytes.  A stream
  * touches up to 5 MB more for the input it gathers when compressing, 11 MB
  * when expanding; on several threads, up to 6 MB more for each block in
- * flight (at most two per thread).
+ * flight (at most two per thread): up to about 60 MB per thread in all.  A
+ * thread is started only when a block waits that no running thread can
+ * take, and touches this memory as it codes blocks.
  *
- * Threads: a `threads` argument of 0 means one per online core, 1 the
- * calling thread only, N up to N threads (at most 1024).  Blocks are
+ * Memory budget: a call or stream runs no more threads than fit, at 60 MB
+ * (62,914,560 bytes) each, in half the memory available to the process when
+ * it starts: the system's available memory (MemAvailable in /proc/meminfo),
+ * or the limit of the process's memory cgroup (memory.max in cgroup v2,
+ * memory.limit_in_bytes in v1, its own or one above it) where that is
+ * smaller.  One thread always runs, whatever the budget.  Memory that runs
+ * out all the same gives KYL_NO_MEMORY.
+ *
+ * Threads: a `threads` argument of 0 means one per core the process may run
+ * on (its CPU affinity mask), 1 the calling thread only, N up to N threads
+ * (at most 1024); either way no more than the memory budget holds, as
+ * kyl_thread_limit tells, and no more than the input has blocks.  Blocks are
  * independent, so on several threads they are coded at once and put out in
  * order: the bytes, statuses and failures are the same for any number of
  * threads.
@@ -65,6 +77,12 @@ enum {
 
 /* A fixed English text for a status; "unknown status" for any other number. */
 KYL_API const char* kyl_status_text(int status);
+
+/* The most threads a one-shot call or a stream started now with `threads`
+ * runs: the request (0: one per core the process may run on), at most 1024
+ * and at most what the memory budget holds; at least 1.  Fewer run when the
+ * input has fewer blocks. */
+KYL_API unsigned kyl_thread_limit(unsigned threads);
 
 /* The version of the library in use: KYL_VERSION_NUMBER and
  * KYL_VERSION_STRING as the library was built. */

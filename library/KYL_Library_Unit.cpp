@@ -20,8 +20,10 @@
 struct kyl_stream {
     kyl_stream(int direction, unsigned threads) {
         const bool compress = direction == KYL_STREAM_COMPRESS;
-        if (T_KYL_Pipeline::Thread_Count(threads) > 1) {
-            Pipeline = std::make_unique<T_KYL_Pipeline>(threads);
+        // The length of the input is not known: workers start as its blocks
+        // arrive, up to what the request and the memory grant.
+        if (const unsigned request = T_KYL_Pipeline::Thread_Request(threads); request > 1) {
+            Pipeline = std::make_unique<T_KYL_Pipeline>(request);
             if (compress) Stream.emplace<T_KYL_Parallel_Compress_Stream>(*Pipeline);
             else Stream.emplace<T_KYL_Parallel_Expand_Stream>(*Pipeline);
         } else {
@@ -120,8 +122,9 @@ bool Drain(T_Stream& stream, std::uint8_t* dst, std::size_t capacity, std::size_
     return true;
 }
 
-// `input` through a parallel stream of `threads` workers; each piece of
-// output is a whole record or block, so the statuses are those of one thread.
+// `input` through a parallel stream of up to `threads` workers; each piece
+// of output is a whole record or block, so the statuses are those of one
+// thread.
 template <class T_Stream>
 int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst,
                      std::size_t capacity, std::size_t& written) {
@@ -135,16 +138,20 @@ int Through_Pipeline(std::span<const std::uint8_t> input, unsigned threads, std:
     return Drain(stream, dst, capacity, written) ? KYL_OK : KYL_DST_TOO_SMALL;
 }
 
-// Workers pay only from the second block on.
-bool Worth_Threads(std::span<const std::uint8_t> input, unsigned threads) {
-    return T_KYL_Pipeline::Thread_Count(threads) > 1 && input.size() > std::size_t(Block_Size);
+// The threads a one-shot call on `input` asks its pipeline for: workers pay
+// only from the second block on, and no more start than the input has
+// blocks (`blocks`, where known).  1: the calling thread alone.
+unsigned Threads_For(std::span<const std::uint8_t> input, unsigned threads, std::uint64_t blocks) {
+    if (input.size() <= std::size_t(Block_Size)) return 1;
+    return T_KYL_Pipeline::Thread_Request(threads, blocks);
 }
 
 int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                  std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    if (Worth_Threads(input, threads))
-        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, threads, dst, capacity, written);
+    const std::uint64_t blocks = (input.size() - 1) / std::size_t(Block_Size) + 1;
+    if (const unsigned request = Threads_For(input, threads, blocks); request > 1)
+        return Through_Pipeline<T_KYL_Parallel_Compress_Stream>(input, request, dst, capacity, written);
     T_KYL_MCP controller;
     for (std::size_t at = 0; at < input.size(); at += std::size_t(Block_Size)) {
         const T_KYL_Record record =
@@ -158,8 +165,10 @@ int Compress_All(std::span<const std::uint8_t> input, unsigned threads, std::uin
 int Expand_All(std::span<const std::uint8_t> input, unsigned threads, std::uint8_t* dst, std::size_t capacity,
                std::size_t& written) {
     if (input.empty()) return KYL_OK;
-    if (Worth_Threads(input, threads))
-        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, threads, dst, capacity, written);
+    // Records differ in length, so the blocks are not known before they are
+    // framed; the workers start as they are.
+    if (const unsigned request = Threads_For(input, threads, UINT64_MAX); request > 1)
+        return Through_Pipeline<T_KYL_Parallel_Expand_Stream>(input, request, dst, capacity, written);
     T_KYL_MCP controller;
     while (!input.empty()) {
         // The input ends here, so every record is whole or reported damaged.
@@ -215,6 +224,15 @@ const char* kyl_status_text(int status) {
         case KYL_INTERNAL_ERROR: return "internal error";
         case KYL_TRUNCATED: return "the compressed data ends inside a block";
         default: return "unknown status";
+    }
+}
+
+unsigned kyl_thread_limit(unsigned threads) {
+    try {
+        return T_KYL_Pipeline::Thread_Count(threads);
+    } catch (...) {
+        // Not even the machine's figures could be read into memory.
+        return 1;
     }
 }
 

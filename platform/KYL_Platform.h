@@ -1,5 +1,6 @@
 // The only code that touches the operating system: file streams, directory
-// listing, console and clock.  Everything above it is plain computation.
+// listing, console, clock, and the cores and memory the process may use.
+// Everything above it is plain computation.
 #pragma once
 
 #include <compare>
@@ -8,8 +9,10 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -237,6 +240,28 @@ T_KYL_Block_Memory KYL_Allocate_Block_Memory(std::size_t size, std::size_t large
 // own the files, where the handlers that remove unfinished outputs run.
 // Throws T_KYL_Platform_Error when the system has no thread to give.
 std::thread KYL_Start_Thread(std::function<void()> body);
+
+// ------------------------------------------------------------- the machine
+
+// The cores this process may run on (its affinity mask, as taskset or a
+// container's CPU set leave it), at least 1.
+unsigned KYL_Usable_Cores();
+
+// The memory this process may still take, in bytes: the system's available
+// memory (MemAvailable), or the limit of the memory cgroup it runs in (or of
+// a cgroup above it) where that is smaller.  UINT64_MAX when the system
+// tells neither.
+std::uint64_t KYL_Available_Memory();
+
+// The two readings behind KYL_Available_Memory, apart so that they can be
+// tried on sample texts.  MemAvailable of a /proc/meminfo text, in bytes.
+std::optional<std::uint64_t> KYL_Parse_Mem_Available(std::string_view meminfo);
+// The files that hold the memory limits of the cgroups a process belongs to,
+// from the texts of its /proc/self/cgroup and /proc/self/mountinfo: for
+// cgroup v1 and v2 alike, its own cgroup's file first, then those of the
+// cgroups above it up to the root of the mount.  A cgroup that no mount
+// shows has none.
+std::vector<std::string> KYL_Memory_Limit_Files(std::string_view cgroups, std::string_view mountinfo);
 
 // Lower case by the locale's rules, multi-byte characters included; bytes
 // that do not form a character stay as they are.

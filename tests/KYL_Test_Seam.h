@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Pipeline_Unit.h"
 #include "entropy/KYL_Coder_Unit.h"
 #include "entropy/KYL_Model_Unit.h"
 #include "transforms/KYL_BWT_Unit.h"
@@ -50,4 +51,14 @@ struct T_KYL_Test_Seam {
     static auto& Before_Removal(T_Jobs& jobs) {
         return jobs.Before_Removal;
     }
+
+    // The workers its pipeline has started so far (their controllers stay
+    // when they are joined); 0 without a pipeline.
+    static std::size_t Workers_Started(const T_KYL_MCP& controller) {
+        return controller.Pipeline ? controller.Pipeline->Controllers.size() : 0;
+    }
+
+    // T_KYL_Pipeline: the memory the thread budget is taken from, in place
+    // of the machine's (0: the machine's again).
+    static void Set_Available_Memory(std::uint64_t bytes) { T_KYL_Pipeline::Test_Available_Memory = bytes; }
 };

@@ -29,6 +29,13 @@ int main(int argc, char** argv) {
     }
     if (options->Show_Help) return KYLZ_Print(KYLZ_Help_Text);
     if (options->Show_Version) return KYLZ_Print(std::string("kylz ") + kyl_version_string() + '\n');
+    if (options->Verbosity > 1) {
+        // The library starts no more threads than its memory budget holds.
+        const unsigned asked = options->Threads != 0 ? options->Threads : KYL_Usable_Cores();
+        if (const unsigned granted = kyl_thread_limit(options->Threads); granted < asked)
+            std::cerr << "kylz: " << granted << " of the " << asked
+                      << " threads asked fit in memory (about 60 MB each) -- using " << granted << '\n';
+    }
     T_KYLZ_Jobs jobs(*options);
     if (options->Files.empty()) jobs.Process("-");
     for (const std::string& file : options->Files) jobs.Process(file);

@@ -4,9 +4,12 @@
 
 #include <filesystem>
 
+#include <sched.h>
+
 #include "KYL_Test_Support.h"
 #include "KYL_Test_Seam.h"
 #include "codec/KYL_MCP_Unit.h"
+#include "codec/KYL_Pipeline_Unit.h"
 
 namespace {
 
@@ -29,6 +32,15 @@ protected:
     }
 
     T_Temp_Dir Dir;
+};
+
+// The machine's memory as a test sets it, until the end of the scope.
+class T_Available_Memory {
+public:
+    explicit T_Available_Memory(std::uint64_t bytes) { T_KYL_Test_Seam::Set_Available_Memory(bytes); }
+    ~T_Available_Memory() { T_KYL_Test_Seam::Set_Available_Memory(0); }
+    T_Available_Memory(const T_Available_Memory&) = delete;
+    T_Available_Memory& operator=(const T_Available_Memory&) = delete;
 };
 
 // Sizes at and around the block boundary and three blocks of other kinds (a
@@ -93,6 +105,47 @@ TEST_F(Parallel_Files, A_Damaged_Middle_Block_Keeps_The_Blocks_Before_It) {
     EXPECT_NE(run.Output.find("\r\nCRC is not valid. Program execution terminated!\r\n"), std::string::npos);
     EXPECT_EQ(run.Output.find("Number of files"), std::string::npos);
     EXPECT_EQ(Read_File(Dir / "d.exp"), Prefix(original, std::size_t(Block_Size)));
+}
+
+// Asked for 64 threads with 400 MB available, the budget of 200 MB holds
+// three workers of 60 MB, however many blocks wait; with less than one
+// worker's memory, the calling thread codes alone.
+TEST_F(Parallel_Files, Start_No_More_Workers_Than_Half_The_Available_Memory_Holds) {
+    const T_Bytes zeros(std::size_t(Block_Size), 0);
+    T_KYL_MCP one_thread;
+    const T_Bytes record = Compress(one_thread, zeros);
+    T_Bytes records, expected;
+    for (int block = 0; block < 6; ++block) {
+        records.insert(records.end(), record.begin(), record.end());
+        expected.insert(expected.end(), zeros.begin(), zeros.end());
+    }
+    const T_Available_Memory available(400'000'000);
+    EXPECT_EQ(T_KYL_Pipeline::Thread_Count(64), 3u);
+    T_KYL_MCP controller(64);
+    EXPECT_EQ(Expand(controller, records), expected);
+    EXPECT_GE(T_KYL_Test_Seam::Workers_Started(controller), 1u);
+    EXPECT_LE(T_KYL_Test_Seam::Workers_Started(controller), 3u);
+    T_KYL_Test_Seam::Set_Available_Memory(100'000'000);
+    EXPECT_EQ(T_KYL_Pipeline::Thread_Count(64), 1u);
+}
+
+// By default, one thread per core of the affinity mask, not of the machine.
+TEST(Pipeline_Threads, Default_To_The_Cores_Of_The_Affinity_Mask) {
+    const T_Available_Memory available(std::uint64_t(1) << 50);
+    cpu_set_t all;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int core = 0; core < CPU_SETSIZE; ++core)
+        if (CPU_ISSET(core, &all)) {
+            CPU_SET(core, &one);
+            break;
+        }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const unsigned under_one_core = T_KYL_Pipeline::Thread_Count(0);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(under_one_core, 1u);
+    EXPECT_EQ(T_KYL_Pipeline::Thread_Count(0), unsigned(CPU_COUNT(&all)));
 }
 
 }  // namespace

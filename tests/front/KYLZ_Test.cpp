@@ -374,4 +374,17 @@ TEST(KYLZ_Guards, The_Progress_Line_Fits_The_Terminal_And_Makes_Way_For_Reports)
     EXPECT_TRUE(reported) << run.Output;
 }
 
+// Threads that the memory budget (or the most the library runs) does not
+// hold are noted under -v, and the run goes on with those that fit.
+TEST(KYLZ, Threads_Beyond_The_Budget_Are_Noted_Under_Verbose) {
+    T_Temp_Dir dir;
+    Write_File(dir / "a", Text_Like_Bytes(3000, 7));
+    const T_Run_Result run = Run_Shell(dir.Path(), "kylz -v -T5000 a && kylz -t -T5000 a.kyl");
+    EXPECT_EQ(run.Exit_Status, 0) << run.Output;
+    EXPECT_NE(run.Output.find(" of the 5000 threads asked fit in memory (about 60 MB each) -- using "),
+              std::string::npos)
+        << run.Output;
+    EXPECT_EQ(run.Output.find("threads asked", run.Output.find("threads asked") + 1), std::string::npos) << run.Output;
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "KYL_Test_Seam.h"
 #include "KYL_Test_Support.h"
 #include "block/KYL_Block_Unit.h"
 #include "kyl.h"
@@ -118,6 +119,19 @@ TEST(Library_Threads, Contexts_On_Two_Threads_Give_The_Bytes_Of_One_After_The_Ot
     second.join();
     EXPECT_EQ(together[0], alone[0]);
     EXPECT_EQ(together[1], alone[1]);
+}
+
+// The threads a request gets: as asked while they fit half the available
+// memory at 60 MB each, then as many as fit, and always one.
+TEST(Library_Threads, The_Limit_Is_The_Request_Within_The_Memory_Budget) {
+    T_KYL_Test_Seam::Set_Available_Memory(400'000'000);
+    const unsigned asked_2 = kyl_thread_limit(2), asked_64 = kyl_thread_limit(64);
+    T_KYL_Test_Seam::Set_Available_Memory(1'000'000);
+    const unsigned starved = kyl_thread_limit(64);
+    T_KYL_Test_Seam::Set_Available_Memory(0);
+    EXPECT_EQ(asked_2, 2u);
+    EXPECT_EQ(asked_64, 3u);
+    EXPECT_EQ(starved, 1u);
 }
 
 // One byte short of the output is too small, in both directions, and not a

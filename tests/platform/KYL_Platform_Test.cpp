@@ -54,4 +54,29 @@ TEST(KYL_Platform, Listing_Matches_Wildcards_Whatever_The_Case) {
     EXPECT_TRUE(KYL_List_Files(dir / "no such folder/*").empty());
 }
 
+// The memory figures read from the kernel's texts: MemAvailable in bytes,
+// and the limit files of the memory cgroup and those above it, for a v1
+// hierarchy beside an empty v2 tree and for a container's v2 tree mounted
+// from its own cgroup (at a mount point with an escaped space).
+TEST(KYL_Platform, Memory_Figures_From_The_Kernel_Texts) {
+    EXPECT_EQ(KYL_Parse_Mem_Available("MemTotal:       24 kB\nMemAvailable:   2300 kB\nBuffers: 1 kB\n"),
+              std::optional<std::uint64_t>(2300 * 1024));
+    EXPECT_EQ(KYL_Parse_Mem_Available("MemTotal:       24 kB\n"), std::nullopt);
+
+    const std::string hybrid_mounts =
+        "30 25 0:26 / /sys/fs/cgroup/unified rw,nosuid - cgroup2 cgroup2 rw\n"
+        "34 25 0:30 / /sys/fs/cgroup/cpu rw shared:9 - cgroup cgroup rw,cpu\n"
+        "33 25 0:29 / /sys/fs/cgroup/memory rw shared:12 - cgroup cgroup rw,memory\n";
+    EXPECT_EQ(KYL_Memory_Limit_Files("5:cpu:/a\n4:memory:/jobs/j1\n0::/\n", hybrid_mounts),
+              (std::vector<std::string>{"/sys/fs/cgroup/memory/jobs/j1/memory.limit_in_bytes",
+                                        "/sys/fs/cgroup/memory/jobs/memory.limit_in_bytes",
+                                        "/sys/fs/cgroup/memory/memory.limit_in_bytes",
+                                        "/sys/fs/cgroup/unified/memory.max"}));
+    const std::string container_mounts = "40 30 0:35 /box /sys/fs/my\\040cg rw - cgroup2 cgroup2 rw,nsdelegate\n";
+    EXPECT_EQ(KYL_Memory_Limit_Files("0::/box/app\n", container_mounts),
+              (std::vector<std::string>{"/sys/fs/my cg/app/memory.max", "/sys/fs/my cg/memory.max"}));
+    EXPECT_TRUE(KYL_Memory_Limit_Files("0::/boxes/app\n", container_mounts).empty());
+    EXPECT_TRUE(KYL_Memory_Limit_Files("0::/box/app\n", hybrid_mounts.substr(hybrid_mounts.find('\n') + 1)).empty());
+}
+
 }  // namespace
