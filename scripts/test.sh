@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds kyl and runs every test: the unit and command-line tests in a release
+# Checks the formatting of the lines changed since .clang-format last changed,
+# builds kyl with warnings as errors and runs every test: the unit and command-line tests in a release
 # build and an installation of it with the example built against it, the
 # Debian packages built, checked and run from a scratch root, the same tests
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests that
@@ -8,7 +9,10 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/scripts/setup.sh"
-kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils
+kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils clang-format
+
+echo "== Formatting"
+"$top/scripts/format_check.sh"
 
 jobs="$(nproc)"
 echo "== Release build and tests"
