@@ -86,12 +86,17 @@ bool T_KYL_MCP::Encode_Block() {
     if (data.Transform_Flag != 1) return false;
     BWT->Encode(data);
     Swap_Buffers(data);
+    // The format's run threshold, set for every block: the stage's field is
+    // public and nothing of a block may depend on the one before.
     RLE_EXP->Threshold = 2;
     RLE_EXP->Encode(data);
     Swap_Buffers(data);
     MTF->Encode(data);
     Swap_Buffers(data);
     const bool coded = Coder->Encode(data);
+    // The two swaps cancel: the first ends the coder's step as every stage's
+    // ends, the second leaves the payload in Target, where the coder wrote it
+    // and the record is taken from.
     Swap_Buffers(data);
     Swap_Buffers(data);
     return coded;
@@ -192,7 +197,7 @@ void T_KYL_MCP::Decode_Block(bool zero_section_tails) {
     Swap_Buffers(data);
     MTF->Decode(data);
     Swap_Buffers(data);
-    RLE_EXP->Threshold = 2;
+    RLE_EXP->Threshold = 2;  // as in Encode_Block
     RLE_EXP->Decode(data);
     Swap_Buffers(data);
     BWT->Decode(data);

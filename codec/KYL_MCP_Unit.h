@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "platform/KYL_Platform.h"
 
 // The longest record of the compressed format: a header of up to 255 bytes

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 
 // ======================================================= T_KYL_Range_Coder
 
@@ -292,14 +292,14 @@ constexpr std::int32_t Highest_Class = Class_Count - 1;
 // top three bits go to Mantissa_Model_3 and the rest bit by bit.
 constexpr std::int32_t Whole_Mantissa_Classes = 3;
 
-static_assert(Read_Ahead == 0x550000, "Payload_Capacity defaults to Read_Ahead");
 static_assert(Read_Ahead + 3 <= Block_Buffer_Capacity, "the zeros stored after a payload stay in the buffer");
 static_assert(Read_Ahead < (1 << 24), "a payload length fits its three header bytes");
 
 }  // namespace
 
 T_KYL_Coder::T_KYL_Coder()
-    : Range_Coder(std::make_unique<T_KYL_Range_Coder>()),
+    : Payload_Capacity(Read_Ahead),
+      Range_Coder(std::make_unique<T_KYL_Range_Coder>()),
       Block_Model(std::make_unique<T_KYL_Symbol_Model>(Block_Alphabet)),
       Byte_Model(std::make_unique<T_KYL_Symbol_Model>(Byte_Alphabet)),
       Bit_Model(std::make_unique<T_KYL_Mantissa_Model>()),
@@ -352,17 +352,6 @@ void T_KYL_Coder::Put_Byte(std::int32_t value) {
 std::int32_t T_KYL_Coder::Get_Byte() {
     T_KYL_Range_Coder::T_Decoder decoder = Range_Coder->Take_Decoder();
     const std::int32_t value = Get_Steps(decoder, *Byte_Model);
-    Range_Coder->Resume_Decoding(decoder);
-    return value;
-}
-void T_KYL_Coder::Put_Symbol(std::int32_t value) {
-    T_KYL_Range_Coder::T_Encoder encoder = Range_Coder->Take_Encoder();
-    Put_Steps(encoder, *Block_Model, value);
-    Range_Coder->Resume_Encoding(encoder);
-}
-std::int32_t T_KYL_Coder::Get_Symbol() {
-    T_KYL_Range_Coder::T_Decoder decoder = Range_Coder->Take_Decoder();
-    const std::int32_t value = Get_Steps(decoder, *Block_Model);
     Range_Coder->Resume_Decoding(decoder);
     return value;
 }

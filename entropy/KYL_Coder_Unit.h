@@ -149,8 +149,6 @@ public:
     // One value with one model through Range_Coder, inside an open section.
     void Put_Byte(std::int32_t value);
     std::int32_t Get_Byte();
-    void Put_Symbol(std::int32_t value);
-    std::int32_t Get_Symbol();
     void Put_Bit(std::int32_t bit);
     std::int32_t Get_Bit();
     void Put_Mantissa_1(std::int32_t value);
@@ -169,8 +167,9 @@ private:
     static std::int32_t Get_Value(T_KYL_Range_Coder::T_Decoder& decoder, const T_KYL_Symbol_Model& model);
 
     // The largest payload Encode may write; the decoder takes at most
-    // Read_Ahead bytes of a block.  Only tests lower it.
-    std::int32_t Payload_Capacity = 0x550000;
+    // Read_Ahead bytes of a block (the constructor's value).  Only tests
+    // lower it.
+    std::int32_t Payload_Capacity;
     // Set for the Decode in progress.
     bool Zero_Section_Tails = false;
 

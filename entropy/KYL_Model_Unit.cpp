@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 
 // ------------------------------------------------------------ T_KYL_Model
 

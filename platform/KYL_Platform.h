@@ -17,8 +17,10 @@
 #include <vector>
 
 // A failure of the platform (a file that cannot be opened, created, read or
-// written, memory that cannot be had).  The message names the file.  The
-// batch driver reports it and ends the run with exit status 1.
+// written, memory that cannot be had).  The message names the file.  Each
+// client reports it in its own way: kyl's batch driver prints it and ends the
+// run with exit status 1, kylz prints it and goes on to the next file, the
+// library returns a status.
 class T_KYL_Platform_Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

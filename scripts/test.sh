@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds kyl and runs every test: the unit and command-line tests in a release
+# Checks the formatting of the lines changed since .clang-format last changed,
+# builds kyl with warnings as errors and runs every test: the unit and command-line tests in a release
 # build and an installation of it with the example built against it, the
 # Debian packages built, checked and run from a scratch root, the same tests
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests that
@@ -8,11 +9,14 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/scripts/setup.sh"
-kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils
+kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils clang-format
+
+echo "== Formatting"
+"$top/scripts/format_check.sh"
 
 jobs="$(nproc)"
 echo "== Release build and tests"
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
 cmake --build "$top/build" -j"$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
 
@@ -25,14 +29,14 @@ echo "== Debian packages: built, checked by lintian, unpacked and run"
 "$top/scripts/package_check.sh"
 
 echo "== Sanitizer build and tests"
-cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
+cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_SANITIZE=ON -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
 cmake --build "$top/build-sanitize" -j"$jobs"
 ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
 
 echo "== ThreadSanitizer build and the threaded tests"
-cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_TSAN=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build "$top/build-tsan" -j"$jobs" --target kyl_tests
-ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -R "Parallel|Threads|Interleaved_Walk"
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYL_TSAN=ON -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
+cmake --build "$top/build-tsan" -j"$jobs" --target kyl_threads_tests
+ctest --test-dir "$top/build-tsan" --output-on-failure -j"$jobs" -L threads
 
 if [ -f "$top/fuzz/CMakeLists.txt" ]; then
     echo "== Fuzzing, ${KYL_FUZZ_SECONDS:-30} s per target"

@@ -2,7 +2,7 @@
 // its own, set as the thread's Current_Controller while the harness lives.
 #pragma once
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "platform/KYL_Platform.h"
 
 class T_KYL_Block_Harness : public T_KYL_Block_Controller {

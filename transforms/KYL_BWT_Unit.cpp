@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
+#include "block/KYL_Word_Unit.h"
 #include "transforms/KYL_Induced_Sort.h"
 
 // The suffix order.  Suffix i is S[i..N-1] followed by an end mark below
@@ -74,13 +75,6 @@ constexpr int Position_Bits = 24;
 constexpr std::uint64_t Position_Mask = (std::uint64_t(1) << Position_Bits) - 1;
 constexpr std::int32_t Key_Bytes = 5;
 static_assert(Block_Size < (std::int64_t(1) << Position_Bits), "positions must fit below the key");
-
-std::uint64_t Load_Big_Endian_64(const std::uint8_t* p) {
-    std::uint64_t x;
-    std::memcpy(&x, p, sizeof x);
-    if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
-    return x;
-}
 
 std::int32_t Position_Of(std::uint64_t keyed) { return std::int32_t(keyed & Position_Mask); }
 std::uint64_t Key_Of(std::uint64_t keyed) { return keyed >> Position_Bits; }
@@ -445,7 +439,7 @@ void T_KYL_BWT::Load_Keys(std::int32_t first, std::int32_t last, std::int32_t d)
     for (std::int32_t k = 0; k < rows; ++k) {
         if (k + Prefetch_Distance < rows) __builtin_prefetch(Input + sa[k + Prefetch_Distance] + d);
         const std::int32_t p = sa[k];
-        Keyed[k] = (Load_Big_Endian_64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
+        Keyed[k] = (Load_BE64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
     }
 }
 
@@ -454,7 +448,7 @@ void T_KYL_BWT::Refresh_Keys(std::int32_t lo, std::int32_t hi, std::int32_t d) {
     for (std::int32_t k = lo; k <= hi; ++k) {
         if (k + Prefetch_Distance <= hi) __builtin_prefetch(Input + Position_Of(Keyed[k + Prefetch_Distance]) + d);
         const std::int32_t p = Position_Of(Keyed[k]);
-        Keyed[k] = (Load_Big_Endian_64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
+        Keyed[k] = (Load_BE64(Input + p + d) & ~Position_Mask) | std::uint64_t(p);
     }
 }
 
@@ -638,7 +632,7 @@ bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
     std::int32_t a = w + d, b = v + d;
     for (;;) {
         for (int k = 0; k < 64; k += 8) {
-            const std::uint64_t x = Load_Big_Endian_64(Input + a + k), y = Load_Big_Endian_64(Input + b + k);
+            const std::uint64_t x = Load_BE64(Input + a + k), y = Load_BE64(Input + b + k);
             if (x != y) return x > y;
         }
         a += 64;

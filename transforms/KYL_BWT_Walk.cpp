@@ -9,6 +9,8 @@
 #define KYL_WALK_GATHER 1
 #endif
 
+#include "block/KYL_Word_Unit.h"
+
 namespace {
 
 // Chains in flight at once: enough independent reads to keep the memory
@@ -92,9 +94,7 @@ inline bool Write_Round(const T_Round_Entries& entries, int c, std::uint8_t* out
     }
     if ((seen & T_KYL_BWT_Walk::Stop_Bit) != 0) return false;
     for (std::int32_t w = 0; w < Round_Steps / 8; ++w) {
-        std::uint64_t word = words[w];
-        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-        std::memcpy(out - 8 * (w + 1), &word, sizeof word);
+        Store_LE64(out - 8 * (w + 1), words[w]);
     }
     return true;
 }

@@ -5,38 +5,13 @@
 #include <cstring>
 #include <numeric>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
+#include "block/KYL_Word_Unit.h"
 
 void T_KYL_MTF::Reset_List() {
     std::iota(Rank_Of, Rank_Of + 256, 0);
     std::iota(Symbol_At, Symbol_At + 256, 0);
     Spare[0] = Spare[1] = Spare[2] = 0;
-}
-
-void T_KYL_MTF::Move_To_Front(std::int32_t v) {
-    assert(v >= 0 && v < 256);
-    const std::int32_t r = Rank_Of[v];
-    if (r == 0) return;
-    for (std::int32_t i = r; i >= 1; --i) {
-        const std::int32_t u = Symbol_At[i - 1];
-        Symbol_At[i] = u;
-        Rank_Of[u] = i;
-    }
-    Symbol_At[0] = v;
-    Rank_Of[v] = 0;
-}
-
-std::int32_t T_KYL_MTF::Encode_Symbol(std::int32_t v) {
-    const std::int32_t r = Rank_Of[v];
-    Move_To_Front(v);
-    return r;
-}
-
-std::int32_t T_KYL_MTF::Decode_Symbol(std::int32_t r) {
-    assert(r >= 0 && r < 256);
-    const std::int32_t v = Symbol_At[r];
-    Move_To_Front(v);
-    return v;
 }
 
 void T_KYL_MTF::Store_List(const std::uint8_t* list) {
@@ -50,19 +25,6 @@ namespace {
 
 constexpr std::uint64_t Ones = 0x0101010101010101u;
 constexpr std::uint64_t Highs = 0x8080808080808080u;
-
-// Eight list bytes with list[0] lowest, in one load where the machine allows.
-inline std::uint64_t Load_Word(const std::uint8_t* list) {
-    std::uint64_t word;
-    std::memcpy(&word, list, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    return word;
-}
-
-inline void Store_Word(std::uint8_t* list, std::uint64_t word) {
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    std::memcpy(list, &word, sizeof word);
-}
 
 // A word of the list with the value at rank r (0..7) taken out and
 // `carried` entered at its front: the bytes up to rank r shift up by one and
@@ -88,7 +50,7 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
     std::uint8_t list[256];
     std::iota(list, list + 256, 0);
     // `head` holds ranks 0..7 as in Decode; list[8..255] the others.
-    std::uint64_t head = Load_Word(list);
+    std::uint64_t head = Load_LE64(list);
     for (std::int32_t i = 0; i < length; ++i) {
         const std::uint8_t v = source[i];
         const std::uint64_t pattern = Ones * v;
@@ -106,17 +68,17 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
                 const std::int32_t in_word = std::countr_zero(flags) / 8;
                 const std::uint64_t moved = Moved_Within_Word(word, std::uint32_t(in_word), std::uint8_t(carried));
                 if (at == 0) head = moved;
-                else Store_Word(list + at, moved);
+                else Store_LE64(list + at, moved);
                 target[i] = std::uint8_t(at + in_word);
                 break;
             }
             if (at == 0) head = (word << 8) | carried;
-            else Store_Word(list + at, (word << 8) | carried);
+            else Store_LE64(list + at, (word << 8) | carried);
             carried = word >> 56;
-            word = Load_Word(list + at + 8);
+            word = Load_LE64(list + at + 8);
         }
     }
-    Store_Word(list, head);
+    Store_LE64(list, head);
     Store_List(list);
 }
 
@@ -132,7 +94,7 @@ void T_KYL_MTF::Decode(T_Block_Data& data) {
     // Invariant: `head` holds ranks 0..7, list[8..255] the others.  The
     // ranks that dominate after the transform then move in a register, with
     // no store for the next symbol to wait on.
-    std::uint64_t head = Load_Word(list);
+    std::uint64_t head = Load_LE64(list);
     for (std::int32_t i = 0; i < length; ++i) {
         const std::uint8_t r = source[i];
         std::uint8_t v;
@@ -142,7 +104,7 @@ void T_KYL_MTF::Decode(T_Block_Data& data) {
         } else if (r < 16) {
             // The head moves up whole; its top byte enters the second word.
             v = list[r];
-            Store_Word(list + 8, Moved_Within_Word(Load_Word(list + 8), r - 8, std::uint8_t(head >> 56)));
+            Store_LE64(list + 8, Moved_Within_Word(Load_LE64(list + 8), r - 8, std::uint8_t(head >> 56)));
             head = (head << 8) | v;
         } else {
             v = list[r];
@@ -152,6 +114,6 @@ void T_KYL_MTF::Decode(T_Block_Data& data) {
         }
         target[i] = v;
     }
-    Store_Word(list, head);
+    Store_LE64(list, head);
     Store_List(list);
 }

@@ -19,13 +19,6 @@ public:
 
     // The identity list; the spare integers become 0.
     void Reset_List();
-    // Moves v (0..255) to rank 0; the values ahead of it move back one rank.
-    void Move_To_Front(std::int32_t v);
-    // Returns the rank of v, then moves v to the front.
-    std::int32_t Encode_Symbol(std::int32_t v);
-    // Returns the value at rank r (0..255), then moves it to the front.
-    std::int32_t Decode_Symbol(std::int32_t r);
-
     // Source bytes to their ranks in Target, from the identity list.
     void Encode(T_Block_Data& data);
     // Source ranks back to byte values in Target, from the identity list.

@@ -4,7 +4,8 @@
 #include <cassert>
 #include <cstring>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
+#include "block/KYL_Word_Unit.h"
 
 namespace {
 
@@ -19,19 +20,6 @@ inline std::int32_t Run_Length(const std::uint8_t* bytes, std::int32_t from, std
     return to - from;
 }
 
-// Eight bytes with bytes[0] lowest, in one load where the machine allows.
-inline std::uint64_t Get_LE64(const std::uint8_t* bytes) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint64_t value;
-        std::memcpy(&value, bytes, sizeof value);
-        return value;
-    } else {
-        std::uint64_t value = 0;
-        for (int k = 7; k >= 0; --k) value = value << 8 | bytes[k];
-        return value;
-    }
-}
-
 // The first j in [from, end) that starts three equal bytes, or end.  When
 // `from` starts a run, j starts one too: an equal byte before j would start
 // three equal bytes itself.  Between `from` and j every run is one or two
@@ -44,9 +32,9 @@ inline std::int32_t Find_Long_Run(const std::uint8_t* bytes, std::int32_t from, 
     // j+k, j+k+1 and j+k+2 are equal, and the lowest flag of the zero-byte
     // test marks the lowest zero byte (a borrow only runs upwards).
     for (; j + 10 <= end; j += 8) {
-        const std::uint64_t w0 = Get_LE64(bytes + j);
-        const std::uint64_t w1 = Get_LE64(bytes + j + 1);
-        const std::uint64_t w2 = Get_LE64(bytes + j + 2);
+        const std::uint64_t w0 = Load_LE64(bytes + j);
+        const std::uint64_t w1 = Load_LE64(bytes + j + 1);
+        const std::uint64_t w2 = Load_LE64(bytes + j + 2);
         const std::uint64_t differs = (w0 ^ w1) | (w1 ^ w2);
         const std::uint64_t zero_flags = (differs - Ones) & ~differs & Highs;
         if (zero_flags != 0) return j + std::countr_zero(zero_flags) / 8;

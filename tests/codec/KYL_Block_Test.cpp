@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "KYL_Block_Harness.h"
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 
 namespace {
 
@@ -49,19 +49,31 @@ TEST(T_KYL_Block_Controller, Log2_Floor_Is_The_Highest_Set_Bit_Of_X_Plus_One) {
     EXPECT_EQ(T_KYL_Block_Controller::Log2_Floor(2147483647), 31);
 }
 
+// The integer slot with number `slot` (0..168, not 25 or 51), by the fields'
+// places in the tables.
+std::int32_t& Slot(T_Block_Tables& tables, int slot) {
+    if (slot >= 0 && slot <= 24) return tables.Reserved_0_24[slot];
+    if (slot >= 26 && slot <= 50) return tables.Reserved_26_50[slot - 26];
+    if (slot == 52) return tables.Run_Count;
+    if (slot >= 53 && slot <= 76) return tables.Run_Class_Count[slot - 53];
+    if (slot >= 77 && slot <= 100) return tables.Run_Class_Start[slot - 77];
+    if (slot >= 101 && slot <= 168) return tables.Reserved_101_168[slot - 101];
+    throw std::out_of_range("T_Block_Tables has no integer slot " + std::to_string(slot));
+}
+
 TEST(T_Block_Tables, Slot_Numbers_Reach_The_Named_Run_Tables) {
     T_Block_Tables tables;
-    tables.Slot(52) = 7;
-    tables.Slot(53 + 4) = 9;
-    tables.Slot(77 + 23) = 5;
+    Slot(tables, 52) = 7;
+    Slot(tables, 53 + 4) = 9;
+    Slot(tables, 77 + 23) = 5;
     EXPECT_EQ(tables.Run_Count, 7);
     EXPECT_EQ(tables.Run_Class_Count[4], 9);
     EXPECT_EQ(tables.Run_Class_Start[23], 5);
-    tables.Slot(168) = 1;
+    Slot(tables, 168) = 1;
     EXPECT_EQ(tables.Reserved_101_168[67], 1);
-    EXPECT_THROW(tables.Slot(25), std::out_of_range);
-    EXPECT_THROW(tables.Slot(51), std::out_of_range);
-    EXPECT_THROW(tables.Slot(169), std::out_of_range);
+    EXPECT_THROW(Slot(tables, 25), std::out_of_range);
+    EXPECT_THROW(Slot(tables, 51), std::out_of_range);
+    EXPECT_THROW(Slot(tables, 169), std::out_of_range);
 }
 
 TEST(KYL_Block_Header, Numbers_Go_Low_Byte_First_And_Come_Back_Last_In_First_Out) {

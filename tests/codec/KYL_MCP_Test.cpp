@@ -81,7 +81,7 @@ TEST(T_KYL_MCP, Block_Codec_Restores_Blocks_Of_Every_Shape) {
                               random_block(60000, 256), random_block(60000, 2), runs};
     T_KYL_MCP controller;
     for (const T_Bytes& block : blocks) {
-        for (const std::uint8_t transform : {1, 0}) {
+        for (const std::uint8_t transform : {std::uint8_t(1), std::uint8_t(0)}) {
             const T_KYL_Record record = controller.Compress_Block(block, transform);
             T_Bytes bytes(record.Header.begin(), record.Header.end());
             bytes.insert(bytes.end(), record.Payload.begin(), record.Payload.end());

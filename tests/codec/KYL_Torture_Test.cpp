@@ -7,7 +7,7 @@
 #include <random>
 
 #include "KYL_Test_Support.h"
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "kyl.h"
 
 namespace {

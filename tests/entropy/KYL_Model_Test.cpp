@@ -2,6 +2,7 @@
 
 #include <array>
 #include <random>
+#include <type_traits>
 
 #include "KYL_Test_Seam.h"
 #include "tests/entropy/KYL_Entropy_Test_Support.h"
@@ -107,7 +108,7 @@ TEST(T_KYL_Model, Divide_Matches_The_Division_For_Every_Total) {
         for (std::uint32_t x : {0u, 1u, total - 1, total, 0x7FFFFFFFu, 0x80000000u, 0x80000000u / total * total - 1})
             ASSERT_EQ(model.Divide(x), x / total) << x << " / " << total;
         for (int k = 0; k < 50; ++k) {
-            const std::uint32_t x = random() % 0x80000001u;
+            const std::uint32_t x = std::uint32_t(random() % 0x80000001u);
             ASSERT_EQ(model.Divide(x), x / total) << x << " / " << total;
         }
     }
@@ -163,11 +164,11 @@ struct T_Reference_Context {
     }
     template <class Row>
     static void Count(Row& row, int p, int increment) {
-        row[p] = decltype(+row[p])(row[p] + increment);
+        row[p] = std::remove_reference_t<decltype(row[p])>(row[p] + increment);
         long total = 0;
         for (int q = 1; q <= N; ++q) total += row[q];
         if (std::uint16_t(total) >= 32768 || (sizeof(row[0]) == 4 && total >= 32768))
-            for (int q = 1; q <= N; ++q) row[q] = decltype(+row[q])((row[q] + 1) >> 1);
+            for (int q = 1; q <= N; ++q) row[q] = std::remove_reference_t<decltype(row[q])>((row[q] + 1) >> 1);
     }
     void Code(int symbol) {
         const int p = symbol + 1;

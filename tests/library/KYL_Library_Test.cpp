@@ -9,7 +9,7 @@
 
 #include "KYL_Test_Seam.h"
 #include "KYL_Test_Support.h"
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "kyl.h"
 
 namespace {

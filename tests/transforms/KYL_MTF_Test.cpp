@@ -22,6 +22,31 @@ protected:
     }
 };
 
+// The list update one symbol at a time, on the lists a T_KYL_MTF shows: the
+// reference the block loops are held against.
+void Move_To_Front(T_KYL_MTF& mtf, std::int32_t v) {
+    const std::int32_t r = mtf.Rank_Of[v];
+    for (std::int32_t i = r; i >= 1; --i) {
+        const std::int32_t u = mtf.Symbol_At[i - 1];
+        mtf.Symbol_At[i] = u;
+        mtf.Rank_Of[u] = i;
+    }
+    mtf.Symbol_At[0] = v;
+    mtf.Rank_Of[v] = 0;
+}
+// Returns the rank of v, then moves v to the front.
+std::int32_t Encode_Symbol(T_KYL_MTF& mtf, std::int32_t v) {
+    const std::int32_t r = mtf.Rank_Of[v];
+    Move_To_Front(mtf, v);
+    return r;
+}
+// Returns the value at rank r, then moves it to the front.
+std::int32_t Decode_Symbol(T_KYL_MTF& mtf, std::int32_t r) {
+    const std::int32_t v = mtf.Symbol_At[r];
+    Move_To_Front(mtf, v);
+    return v;
+}
+
 bool Is_Consistent(const T_KYL_MTF& mtf) {
     for (int r = 0; r < 256; ++r)
         if (mtf.Symbol_At[r] < 0 || mtf.Symbol_At[r] > 255 || mtf.Rank_Of[mtf.Symbol_At[r]] != r) return false;
@@ -44,13 +69,13 @@ TEST_F(T_MTF_Test, Golden_Examples) {
 
 TEST_F(T_MTF_Test, Symbol_Operations_Keep_The_List_A_Permutation) {
     MTF.Reset_List();
-    EXPECT_EQ(MTF.Encode_Symbol(5), 5);
-    EXPECT_EQ(MTF.Encode_Symbol(5), 0);
-    EXPECT_EQ(MTF.Encode_Symbol(0), 1);
+    EXPECT_EQ(Encode_Symbol(MTF, 5), 5);
+    EXPECT_EQ(Encode_Symbol(MTF, 5), 0);
+    EXPECT_EQ(Encode_Symbol(MTF, 0), 1);
     EXPECT_EQ(MTF.Symbol_At[0], 0);
     EXPECT_EQ(MTF.Symbol_At[1], 5);
     EXPECT_EQ(MTF.Symbol_At[6], 6);  // values behind the moved one keep their ranks
-    EXPECT_EQ(MTF.Decode_Symbol(255), 255);
+    EXPECT_EQ(Decode_Symbol(MTF, 255), 255);
     EXPECT_EQ(MTF.Rank_Of[255], 0);
     EXPECT_TRUE(Is_Consistent(MTF));
     MTF.Spare[1] = 9;
@@ -69,7 +94,7 @@ TEST_F(T_MTF_Test, Block_Loops_Match_Symbol_Operations) {
         T_KYL_MTF reference;
         reference.Reset_List();
         T_Bytes expected;
-        for (std::uint8_t b : block) expected.push_back(std::uint8_t(reference.Encode_Symbol(b)));
+        for (std::uint8_t b : block) expected.push_back(std::uint8_t(Encode_Symbol(reference, b)));
         ASSERT_EQ(Encode(block), expected);
         EXPECT_TRUE(std::equal(std::begin(MTF.Symbol_At), std::end(MTF.Symbol_At), std::begin(reference.Symbol_At)));
         EXPECT_TRUE(Is_Consistent(MTF));

@@ -133,7 +133,7 @@ TEST_F(T_RLE_EXP_Test, Round_Trips_Many_Run_Shapes) {
         T_Bytes block;
         while (block.size() < 20000) {
             const int kind = int(random() % 4);
-            const std::int32_t length = kind == 0 ? 1 : kind == 1 ? 2 : kind == 2 ? 3 + random() % 30 : random() % 5000 + 1;
+            const std::int32_t length = kind == 0 ? 1 : kind == 1 ? 2 : std::int32_t(kind == 2 ? 3 + random() % 30 : random() % 5000 + 1);
             block.insert(block.end(), std::size_t(length), std::uint8_t(random() % 3));
         }
         Expect_Round_Trip(block);

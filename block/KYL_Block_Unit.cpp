@@ -1,19 +1,9 @@
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 
 #include <cassert>
 #include <utility>
 
 thread_local constinit T_KYL_Block_Controller* Current_Controller = nullptr;
-
-std::int32_t& T_Block_Tables::Slot(int slot) {
-    if (slot >= 0 && slot <= 24) return Reserved_0_24[slot];
-    if (slot >= 26 && slot <= 50) return Reserved_26_50[slot - 26];
-    if (slot == 52) return Run_Count;
-    if (slot >= 53 && slot <= 76) return Run_Class_Count[slot - 53];
-    if (slot >= 77 && slot <= 100) return Run_Class_Start[slot - 77];
-    if (slot >= 101 && slot <= 168) return Reserved_101_168[slot - 101];
-    throw std::out_of_range("T_Block_Tables has no integer slot " + std::to_string(slot));
-}
 
 T_KYL_Block_Controller::T_KYL_Block_Controller()
     : Source_Buffer(std::make_unique<T_Buffer>()),

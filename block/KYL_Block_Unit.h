@@ -41,9 +41,9 @@ struct T_Buffer {
     std::int32_t Len = 0;
 };
 
-// Side tables of the run-length values.  Stages name the integers by slot
-// number 0..168; slots 25 and 51 hold pointers, kept here as real pointer
-// fields at those places so that every other slot keeps its number.
+// Side tables of the run-length values, laid out as 169 numbered slots: slots
+// 25 and 51 hold pointers, kept as real pointer fields at those places so that
+// every other slot keeps its number.  The stages use the named fields.
 struct T_Block_Tables {
     std::uint8_t* Byte_Area = nullptr;        // no stage uses it; the controller gathers input blocks there
     std::int32_t Reserved_0_24[25] = {};
@@ -54,9 +54,6 @@ struct T_Block_Tables {
     std::int32_t Run_Class_Count[Class_Count] = {};  // slots 53..76, class e at 53 + e
     std::int32_t Run_Class_Start[Class_Count] = {};  // slots 77..100, class e at 77 + e
     std::int32_t Reserved_101_168[68] = {};
-
-    // The integer slot with number `slot` (0..168, not 25 or 51).
-    std::int32_t& Slot(int slot);
 };
 
 // The record passed to every stage of the chain.
