@@ -292,7 +292,6 @@ constexpr std::int32_t Highest_Class = Class_Count - 1;
 // top three bits go to Mantissa_Model_3 and the rest bit by bit.
 constexpr std::int32_t Whole_Mantissa_Classes = 3;
 
-static_assert(Read_Ahead == 0x550000, "Payload_Capacity defaults to Read_Ahead");
 static_assert(Read_Ahead + 3 <= Block_Buffer_Capacity, "the zeros stored after a payload stay in the buffer");
 static_assert(Read_Ahead < (1 << 24), "a payload length fits its three header bytes");
 

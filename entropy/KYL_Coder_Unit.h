@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/KYL_Block_Unit.h"
 #include "entropy/KYL_Model_Unit.h"
 
 struct T_Block_Data;
@@ -170,7 +171,7 @@ private:
 
     // The largest payload Encode may write; the decoder takes at most
     // Read_Ahead bytes of a block.  Only tests lower it.
-    std::int32_t Payload_Capacity = 0x550000;
+    std::int32_t Payload_Capacity = Read_Ahead;
     // Set for the Decode in progress.
     bool Zero_Section_Tails = false;
 

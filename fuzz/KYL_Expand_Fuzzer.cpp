@@ -3,6 +3,7 @@
 #include "KYL_Fuzz_Support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    kyl_fuzz::Expand(data, size);
+    static kyl_fuzz::T_Bytes expanded;
+    kyl_fuzz::Expand(data, size, expanded);
     return 0;
 }
