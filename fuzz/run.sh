@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer, blocks of 4 KiB) and runs each for DURATION,
-# starting from the seeds in fuzz/corpus/<target>/.  In build-fuzz/: the
-# corpus each run grows (corpus/<Target>/), findings (findings/), and each
-# run's log with every line stamped by the seconds since its start
-# (<Target>.log).  See fuzz/README.md.
+# starting from the seeds in fuzz/corpus/<target>/.  In build-fuzz/ (or the
+# folder KYL_FUZZ_BUILD names): the corpus each run grows (corpus/<Target>/),
+# findings (findings/), and each run's log with every line stamped by the
+# seconds since its start (<Target>.log).  See fuzz/README.md.
 #
 #   fuzz/run.sh [-p] [DURATION] [TARGET...]
 #
@@ -13,7 +13,7 @@
 # targets to run (default all five).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-build="$top/build-fuzz"
+build="${KYL_FUZZ_BUILD:-$top/build-fuzz}"
 all_targets=(Expand Round_Trip Record Stream Threaded_Round_Trip)
 
 parallel=0
