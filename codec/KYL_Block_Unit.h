@@ -12,9 +12,10 @@
 #include <string>
 
 // Sizes of the block memory.  A block read for compression is at most
-// Block_Size bytes; the areas hold Read_Ahead entries, the margin being what
-// the stages add to a block (the forward transform writes one byte more than
-// it reads and keeps 257 zero bytes after the block).
+// Block_Size bytes; the areas hold Read_Ahead entries, the margin (a
+// sixteenth of a block, at least 4 KiB) being what the stages add to a block
+// (the forward transform writes one byte more than it reads and keeps 257
+// zero bytes after the block).
 //
 // KYL_TEST_BLOCK_SIZE, defined by the fuzz build alone, makes blocks small so
 // that small inputs hold many of them; every size below follows it, and so do
