@@ -21,23 +21,24 @@
 #include "codec/KYL_Block_Unit.h"
 #include "kyl.h"
 
-#if defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__)
+#define KYL_FUZZ_ASAN 1
+#elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
+#define KYL_FUZZ_ASAN 1
+#endif
+#endif
+#ifdef KYL_FUZZ_ASAN
 #include <sanitizer/asan_interface.h>
-#endif
-#endif
-#ifndef ASAN_POISON_MEMORY_REGION
-#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
 #endif
 
 namespace kyl_fuzz {
 
 using T_Bytes = std::vector<std::uint8_t>;
 
-// Expansions are cut off at this many bytes (KYL_DST_TOO_SMALL): two blocks
-// of the format's size, or 64 blocks where the fuzz build makes them small;
-// either way far more than any input of the fuzzer's length is made of.
+// Expansions are cut off at this many bytes (KYL_DST_TOO_SMALL), which bounds
+// an input's work: two blocks of the format's size, or 64 blocks where the
+// fuzz build makes them small.
 inline constexpr std::size_t Expansion_Limit = std::min(2 * std::size_t(5242880), 64 * std::size_t(Block_Size));
 
 // The result of a library call: its status and the bytes it wrote, which stay
@@ -55,9 +56,13 @@ struct T_Result {
 // The first `size` bytes of `buffer`, which only ever grows; the bytes
 // behind them are out of bounds until the next call.
 inline std::uint8_t* Room(T_Bytes& buffer, std::size_t size) {
-    ASAN_UNPOISON_MEMORY_REGION(buffer.data(), buffer.size());
+#ifdef KYL_FUZZ_ASAN
+    __asan_unpoison_memory_region(buffer.data(), buffer.size());
+#endif
     if (buffer.size() < size) buffer.resize(size);
-    ASAN_POISON_MEMORY_REGION(buffer.data() + size, buffer.size() - size);
+#ifdef KYL_FUZZ_ASAN
+    __asan_poison_memory_region(buffer.data() + size, buffer.size() - size);
+#endif
     return buffer.data();
 }
 
