@@ -12,23 +12,42 @@
 #include <string>
 
 // Sizes of the block memory.  A block read for compression is at most
-// Block_Size bytes; the areas hold Read_Ahead entries, the margin being what
-// the stages add to a block (the forward transform writes one byte more than
-// it reads and keeps 257 zero bytes after the block).
+// Block_Size bytes; the areas hold Read_Ahead entries, the margin (a
+// sixteenth of a block, at least 4 KiB) being what the stages add to a block
+// (the forward transform writes one byte more than it reads and keeps 257
+// zero bytes after the block).
+//
+// KYL_TEST_BLOCK_SIZE, defined by the fuzz build alone, makes blocks small so
+// that small inputs hold many of them; every size below follows it, and so do
+// the records (a stored record runs to the block size), so such a build reads
+// only what it wrote.  Without it every size is the format's.
+#ifdef KYL_TEST_BLOCK_SIZE
+inline constexpr std::int32_t Block_Size = KYL_TEST_BLOCK_SIZE;
+static_assert(Block_Size >= 4096 && Block_Size % 16 == 0, "room for the header and the stages' margin");
+#else
 inline constexpr std::int32_t Block_Size = 0x500000;             // 5,242,880
-inline constexpr std::int32_t Read_Ahead = 0x550000;             // 5,570,560
-inline constexpr std::int32_t Block_Region_Size = 0x550020;      // 5,570,592
+#endif
+inline constexpr std::int32_t Read_Ahead =                       // 5,570,560
+    Block_Size + (Block_Size / 16 > 4096 ? Block_Size / 16 : 4096);
+inline constexpr std::int32_t Block_Region_Size = Read_Ahead + 32;  // 5,570,592
 inline constexpr std::int32_t Block_Buffer_Offset = 16;          // Data stands 16 bytes in
 inline constexpr std::int32_t Block_Buffer_Capacity =            // 5,570,576 bytes from Data
     Block_Region_Size - Block_Buffer_Offset;
-inline constexpr std::int32_t Header_Capacity = 0x50000;         // 327,680
+inline constexpr std::int32_t Header_Capacity = Block_Size / 16; // 327,680
 inline constexpr std::int32_t Area_Entries = Read_Ahead;         // entries of each 32-bit area
-inline constexpr std::int64_t Arena_Size = 106'168'384;          // 0x6540040
 // Where Index_Array starts in the arena; it and Work_Array behind it, the
 // suffix array and the inverse walk's vector, are used in full by a large
 // block and read at random.
 inline constexpr std::int64_t Random_Access_Offset =
     2 * std::int64_t(Block_Region_Size) + Header_Capacity + Area_Entries + 2 * std::int64_t(Area_Entries) * 4;
+// The two block regions, the header, the byte area and four 32-bit areas.
+inline constexpr std::int64_t Arena_Size =                       // 106,168,384
+    Random_Access_Offset + 2 * std::int64_t(Area_Entries) * 4;
+#ifndef KYL_TEST_BLOCK_SIZE
+static_assert(Read_Ahead == 0x550000 && Block_Region_Size == 0x550020 && Header_Capacity == 0x50000 &&
+                  Arena_Size == 0x6540040,
+              "the block memory of the format's block size");
+#endif
 // The longest transformed block: a full block plus its end-of-block row.
 inline constexpr std::int32_t Max_Transformed_Length = Block_Size + 1;
 // Exponent classes 0..23 of run values.

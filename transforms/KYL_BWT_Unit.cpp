@@ -56,7 +56,9 @@ constexpr std::int32_t Repeat_Window = 32;
 // One position in 2^Repeat_Sample_Bits is sampled, up to half the set's
 // size, which grows with the block up to Repeat_Set_Size.
 constexpr int Repeat_Sample_Bits = 6;
-constexpr std::int32_t Repeat_Set_Size = 1 << 17;
+// At most what Work_Array holds (less than this only where blocks are small).
+constexpr std::int32_t Repeat_Set_Size =
+    std::int32_t(std::min(std::uint32_t(1) << 17, std::bit_floor(std::uint32_t(Area_Entries)) / 2));
 
 // Fewer samples say nothing: such blocks are small, or made of a few
 // four-byte patterns, which the bucket size test already sent away.

@@ -7,9 +7,11 @@
 // byte first.  Decode walks the last-to-first mapping back.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
+#include "codec/KYL_Block_Unit.h"
 #include "transforms/KYL_BWT_Walk.h"
 
 struct T_Block_Data;
@@ -45,8 +47,10 @@ public:
     void Decode(T_Block_Data& data);
 
     // Blocks below this size go to the induced sort at once: it takes less
-    // than clearing the bucket sort's tables of 65,536 pairs.
-    static constexpr std::int32_t Induced_Sort_Below = 1 << 16;
+    // than clearing the bucket sort's tables of 65,536 pairs.  Where blocks
+    // are small (the fuzz build), an eighth of a block, so that both sorts
+    // are reached.
+    static constexpr std::int32_t Induced_Sort_Below = std::min(1 << 16, Block_Size / 8);
 
     // Threads that the owner of this stage's codec lends to its blocks: the
     // walk hands them parts of its work.  None: this thread walks alone.
