@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "entropy/KYL_Model_Unit.h"
 
 struct T_Block_Data;

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "kyl.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "codec/KYL_Block_Unit.h"
+#include "block/KYL_Block_Unit.h"
 #include "transforms/KYL_BWT_Walk.h"
 
 struct T_Block_Data;
