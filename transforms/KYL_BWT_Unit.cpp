@@ -433,7 +433,7 @@ void T_KYL_BWT::Sort_Whole_Block() {
     assert(Induced_Sort_Work_Words(Length) <= std::size_t(Area_Entries));
     Used_Whole_Block_Sort = true;
     Primary_Index = Induced_Sort_Transform(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length),
-                                           Work_Area, Output);
+                                           Work_Area, Output, Current_Controller->Helpers());
 }
 
 // ------------------------------------------------------------ comparison
