@@ -409,10 +409,10 @@ private:
 };
 
 // The interleaved walk, with plain loads, with gathers where the processor
-// has them, and in parts on two threads, against the one-chain walk it
-// replaces: the same block for every valid transform, and for damaged ones
-// either the same bytes or a damaged-block report, never a write past
-// Target's N bytes.
+// has them, and in parts on two threads (its entries counted and filled in
+// parts too), against the one-chain walk it replaces: the same block for
+// every valid transform, and for damaged ones either the same bytes or a
+// damaged-block report, never a write past Target's N bytes.
 TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
     T_Lent_Threads second_thread(1);
     for (const auto& [plain_reads, helpers] : {std::pair<bool, T_KYL_Helpers*>{false, nullptr}, {true, nullptr},
