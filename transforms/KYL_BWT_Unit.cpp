@@ -26,6 +26,10 @@
 namespace {
 
 constexpr std::int32_t Pair_Count = 65536;
+// Blocks from this size count their pairs in this many parts when threads
+// are lent.
+constexpr std::int32_t Pair_Parts_From = 1 << 18;
+constexpr int Pair_Parts = 4;
 constexpr std::int32_t Zero_Tail = 257;
 // Ranges at or below this many rows are finished by Shell_Sort.
 constexpr std::int32_t Small_Range = 12;
@@ -184,13 +188,31 @@ void T_KYL_BWT::Sort_Suffixes() {
 
 // Counts the two-byte prefixes of suffixes 0..N (suffix N reads (0, 0)) and
 // turns the counts into bucket starts.
+// With threads lent, parts count pieces of the block into tables of their
+// own in Work_Area, which are summed.
 void T_KYL_BWT::Count_Pairs() {
     T_Sort_Tables& t = *Sort_Tables;
-    std::fill(t.Pair_Start, t.Pair_Start + Pair_Count + 1, 0);
-    std::uint32_t pair = Input[0];
-    for (std::int32_t i = 0; i < Length; ++i) {
-        pair = (pair << 8 | Input[i + 1]) & 0xFFFFu;
-        ++t.Pair_Start[pair];
+    T_KYL_Helpers* const helpers = Current_Controller->Helpers();
+    const int parts = helpers && Length >= Pair_Parts_From ? Pair_Parts : 1;
+    auto count_part = [this, parts, &t](int part) {
+        std::int32_t* const counts = parts == 1 ? t.Pair_Start : reinterpret_cast<std::int32_t*>(Work_Area) + std::size_t(part) * Pair_Count;
+        std::fill(counts, counts + Pair_Count, 0);
+        const std::int32_t from = std::int32_t(std::int64_t(Length) * part / parts);
+        const std::int32_t to = std::int32_t(std::int64_t(Length) * (part + 1) / parts);
+        for (std::int32_t i = from; i < to; ++i) ++counts[Input[i] << 8 | Input[i + 1]];
+    };
+    t.Pair_Start[Pair_Count] = 0;
+    if (parts == 1) {
+        count_part(0);
+    } else {
+        static_assert(std::int64_t(Pair_Parts) * Pair_Count <= Area_Entries, "the tables fit in Work_Area");
+        helpers->Run_Parts(parts, count_part);
+        const auto* const tables = reinterpret_cast<const std::int32_t*>(Work_Area);
+        for (std::int32_t k = 0; k < Pair_Count; ++k) {
+            std::int32_t count = 0;
+            for (int part = 0; part < parts; ++part) count += tables[std::size_t(part) * Pair_Count + std::size_t(k)];
+            t.Pair_Start[k] = count;
+        }
     }
     std::int32_t sum = 0;
     for (std::int32_t k = 0; k <= Pair_Count; ++k) {

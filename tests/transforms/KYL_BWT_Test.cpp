@@ -451,10 +451,11 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
 }
 
 // Long blocks sorted whole, by the induced sort in parts, with no thread,
-// one and three threads lent: the same transform, and a suffix order.  The
-// blocks give the levels below the first long strings of names too (text,
-// four symbols), few names (periodic, long copies), long runs, and bytes
-// at and next to 0xFF, the value that pads the substrings' keys.
+// one and three threads lent: the same transform, and a suffix order; and
+// by the route the pair counts (counted in parts) choose.  The blocks give
+// the levels below the first long strings of names too (text, four
+// symbols), few names (periodic, long copies), long runs, and bytes at and
+// next to 0xFF, the value that pads the substrings' keys.
 TEST_F(T_BWT_Test, Sort_In_Parts_Gives_The_Same_Transform_On_Threads) {
     std::string text;
     std::mt19937 random(7);
@@ -472,12 +473,18 @@ TEST_F(T_BWT_Test, Sort_In_Parts_Gives_The_Same_Transform_On_Threads) {
         SCOPED_TRACE("block " + std::to_string(k));
         const T_Transformed alone = Encode(blocks[k], T_Mode::Automatic, true);
         ASSERT_TRUE(Is_Suffix_Order(blocks[k], Data.Index_Array + 1));
+        Encode(blocks[k]);
+        const bool routed_to_bucket_sort = !T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT);
         for (T_KYL_Helpers* helpers : {static_cast<T_KYL_Helpers*>(&one), static_cast<T_KYL_Helpers*>(&three)}) {
             Controller.Lend_Helpers(helpers);
             const T_Transformed in_parts = Encode(blocks[k], T_Mode::Automatic, true);
+            const T_Transformed routed = Encode(blocks[k]);
+            const bool routed_alike = routed_to_bucket_sort == !T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT);
             Controller.Lend_Helpers(nullptr);
             EXPECT_EQ(in_parts.Output, alone.Output);
             EXPECT_EQ(in_parts.Primary, alone.Primary);
+            EXPECT_EQ(routed.Output, alone.Output);
+            EXPECT_TRUE(routed_alike);
         }
     }
 }
