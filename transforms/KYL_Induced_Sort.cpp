@@ -30,9 +30,9 @@
 //
 // Threads lent to the block take parts of the passes of long levels: the
 // types, the LMS substrings' sort and names, and the placing of the sorted
-// LMS suffixes.  The induced scans themselves run on the block's own thread.
-// Every part writes places of its own, so the order is the same however the
-// parts fall.
+// LMS suffixes; and a lent thread reads ahead for the final induced scans,
+// which run on the block's own thread.  Every part writes places of its own,
+// so the order is the same however the parts fall.
 
 namespace {
 
@@ -353,14 +353,15 @@ public:
     }
 
     // For the assistant: chunks away from the scan that are final, each
-    // done by `assist` unless the scan took it first, until the scan ends.
-    // An assistant that finds no scan running leaves at once: the parts may
-    // also run one after the other, on one thread.
+    // done by `assist` unless the scan took it first, until the scan ends
+    // or a job of its own waits for the thread.  An assistant that finds no
+    // scan running leaves at once: the parts may also run one after the
+    // other, on one thread.
     template <class T_Assist>
-    void Assist(int direction, T_Assist assist) {
+    void Assist(const T_KYL_Helpers& helpers, int direction, T_Assist assist) {
         for (int wait = 0; wait < Start_Waits && Scan_State.load(std::memory_order_acquire) == Waiting; ++wait) Pause();
         std::int32_t next = direction > 0 ? 0 : Count - 1;
-        while (Scan_State.load(std::memory_order_acquire) == Running) {
+        while (Scan_State.load(std::memory_order_acquire) == Running && !helpers.Work_Waiting()) {
             const std::int32_t lead = Scan_At.load(std::memory_order_relaxed) + direction * Assist_Lead;
             next = direction > 0 ? std::max(next, lead) : std::min(next, lead);
             const std::int32_t final = Final.load(std::memory_order_acquire);
@@ -407,7 +408,7 @@ void Induce_L_Assisted(const T_Level<T_Symbol>& level, std::int32_t* sa, T_KYL_H
     };
     helpers->Run_Parts(2, [&](int part) {
         if (part == 1) {
-            chunks.Assist(+1, [&](std::int32_t x) {
+            chunks.Assist(*helpers, +1, [&](std::int32_t x) {
                 const auto [lo, hi] = rows_of(x);
                 for (std::int32_t i = lo; i < hi; ++i) {
                     if (i + Prefetch_Distance < hi) __builtin_prefetch(level.Ahead(sa[i + Prefetch_Distance]));
@@ -477,7 +478,7 @@ std::int32_t Induce_S_Assisted(const T_Level<T_Symbol>& level, std::int32_t* sa,
     std::int32_t primary = 0;
     helpers->Run_Parts(2, [&](int part) {
         if (part == 1) {
-            chunks.Assist(-1, [&](std::int32_t x) {
+            chunks.Assist(*helpers, -1, [&](std::int32_t x) {
                 const auto [lo, hi] = rows_of(x);
                 for (std::int32_t i = hi - 1; i >= lo; --i) {
                     if (i - Prefetch_Distance >= lo) __builtin_prefetch(level.Ahead(sa[i - Prefetch_Distance]));
