@@ -72,24 +72,16 @@ inline std::uint64_t Moved_Within_Word(std::uint64_t word, std::uint32_t r, std:
     return (((word << 8) | carried) & moved_part) | (word & ~moved_part);
 }
 
-}  // namespace
-
 // The block loops keep the list as 256 bytes.  Encoding looks for a value
 // eight ranks at a time and shifts each word it passes up by one byte, so a
 // rank costs one step per eight; the ranks that dominate after the transform
-// (0 and 1) cost one word.
-void T_KYL_MTF::Encode(T_Block_Data& data) {
-    Reset_List();
-    const std::int32_t length = data.Source->Len;
-    data.Target->Len = length;
-    if (length <= 0) return;
-    const std::uint8_t* const source = data.Source->Data;
-    std::uint8_t* const target = data.Target->Data;
-    std::uint8_t list[256];
-    std::iota(list, list + 256, 0);
+// (0 and 1) cost one word.  Encodes source[from..to-1] from `list`, which it
+// leaves as the list after them.
+void Encode_Range(const std::uint8_t* source, std::int32_t from, std::int32_t to, std::uint8_t* target,
+                  std::uint8_t* list) {
     // `head` holds ranks 0..7 as in Decode; list[8..255] the others.
     std::uint64_t head = Load_Word(list);
-    for (std::int32_t i = 0; i < length; ++i) {
+    for (std::int32_t i = from; i < to; ++i) {
         const std::uint8_t v = source[i];
         const std::uint64_t pattern = Ones * v;
         std::uint64_t word = head;
@@ -117,7 +109,53 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
         }
     }
     Store_Word(list, head);
-    Store_List(list);
+}
+
+// The list after source[0..end-1] from the identity list: the values met,
+// the last met first, then the others in their first order.  Found from
+// `end` backwards, so it costs as far as the rarest value lies back.
+void List_Before(const std::uint8_t* source, std::int32_t end, std::uint8_t* list) {
+    bool met[256] = {};
+    int count = 0;
+    for (std::int32_t i = end - 1; i >= 0 && count < 256; --i) {
+        if (met[source[i]]) continue;
+        met[source[i]] = true;
+        list[count++] = source[i];
+    }
+    for (int v = 0; v < 256; ++v)
+        if (!met[v]) list[count++] = std::uint8_t(v);
+}
+
+// Blocks from this size are encoded in this many parts when threads are
+// lent; each part starts from the list that the bytes before it leave.
+constexpr std::int32_t Encode_Parts_From = 1 << 18;
+constexpr int Encode_Parts = 4;
+
+}  // namespace
+
+void T_KYL_MTF::Encode(T_Block_Data& data) {
+    Reset_List();
+    const std::int32_t length = data.Source->Len;
+    data.Target->Len = length;
+    if (length <= 0) return;
+    const std::uint8_t* const source = data.Source->Data;
+    std::uint8_t* const target = data.Target->Data;
+    T_KYL_Helpers* const helpers = Current_Controller->Helpers();
+    if (!helpers || length < Encode_Parts_From) {
+        std::uint8_t list[256];
+        std::iota(list, list + 256, 0);
+        Encode_Range(source, 0, length, target, list);
+        Store_List(list);
+        return;
+    }
+    std::uint8_t lists[Encode_Parts][256];
+    helpers->Run_Parts(Encode_Parts, [&](int part) {
+        const std::int32_t from = std::int32_t(std::int64_t(length) * part / Encode_Parts);
+        const std::int32_t to = std::int32_t(std::int64_t(length) * (part + 1) / Encode_Parts);
+        List_Before(source, from, lists[part]);
+        Encode_Range(source, from, to, target, lists[part]);
+    });
+    Store_List(lists[Encode_Parts - 1]);
 }
 
 void T_KYL_MTF::Decode(T_Block_Data& data) {

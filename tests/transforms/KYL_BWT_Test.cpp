@@ -1,9 +1,6 @@
 #include "transforms/KYL_BWT_Unit.h"
 
-#include <atomic>
 #include <functional>
-#include <thread>
-#include <vector>
 
 #include "KYL_Test_Seam.h"
 #include "tests/transforms/KYL_Transforms_Test_Support.h"
@@ -387,26 +384,6 @@ TEST_F(T_BWT_Test, Decode_Of_Damaged_Bytes_Stays_In_Its_Buffers) {
         EXPECT_TRUE(Painted_From(*Data.Target, Data.Target->Len, 0xC3));
     }
 }
-
-// Lends `threads` more threads: each, and the calling one, takes the next
-// part that none has begun, as the pipeline's idle workers do.
-class T_Lent_Threads final : public T_KYL_Helpers {
-public:
-    explicit T_Lent_Threads(int threads) : Threads(threads) {}
-    void Run_Parts(int count, const std::function<void(int)>& part) override {
-        std::atomic<int> next = 0;
-        auto take_parts = [&] {
-            for (int k = next++; k < count; k = next++) part(k);
-        };
-        std::vector<std::thread> others;
-        for (int t = 0; t < Threads; ++t) others.emplace_back(take_parts);
-        take_parts();
-        for (std::thread& other : others) other.join();
-    }
-
-private:
-    int Threads;
-};
 
 // The interleaved walk, with plain loads, with gathers where the processor
 // has them, and in parts on two threads (its entries counted and filled in
