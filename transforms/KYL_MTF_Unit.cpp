@@ -1,5 +1,6 @@
 #include "transforms/KYL_MTF_Unit.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -111,25 +112,18 @@ void Encode_Range(const std::uint8_t* source, std::int32_t from, std::int32_t to
     Store_Word(list, head);
 }
 
-// The list after source[0..end-1] from the identity list: the values met,
-// the last met first, then the others in their first order.  Found from
-// `end` backwards, so it costs as far as the rarest value lies back.
-void List_Before(const std::uint8_t* source, std::int32_t end, std::uint8_t* list) {
-    bool met[256] = {};
-    int count = 0;
-    for (std::int32_t i = end - 1; i >= 0 && count < 256; --i) {
-        if (met[source[i]]) continue;
-        met[source[i]] = true;
-        list[count++] = source[i];
-    }
-    for (int v = 0; v < 256; ++v)
-        if (!met[v]) list[count++] = std::uint8_t(v);
-}
-
 // Blocks from this size are encoded in this many parts when threads are
 // lent; each part starts from the list that the bytes before it leave.
 constexpr std::int32_t Encode_Parts_From = 1 << 18;
 constexpr int Encode_Parts = 4;
+
+// The list after some bytes from the identity list: the values met, the last
+// met first, then the others in their first order.  latest[v]: where v was
+// last met, -1 when never.
+void List_After(const std::int32_t* latest, std::uint8_t* list) {
+    std::iota(list, list + 256, 0);
+    std::stable_sort(list, list + 256, [latest](std::uint8_t a, std::uint8_t b) { return latest[a] > latest[b]; });
+}
 
 }  // namespace
 
@@ -148,12 +142,22 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
         Store_List(list);
         return;
     }
+    // Where each value is last met in each part, then each part's list from
+    // the parts before it.
+    auto part_start = [length](int part) { return std::int32_t(std::int64_t(length) * part / Encode_Parts); };
+    std::int32_t latest[Encode_Parts][256];
+    helpers->Run_Parts(Encode_Parts, [&](int part) {
+        std::fill(latest[part], latest[part] + 256, -1);
+        for (std::int32_t i = part_start(part), end = part_start(part + 1); i < end; ++i) latest[part][source[i]] = i;
+    });
     std::uint8_t lists[Encode_Parts][256];
     helpers->Run_Parts(Encode_Parts, [&](int part) {
-        const std::int32_t from = std::int32_t(std::int64_t(length) * part / Encode_Parts);
-        const std::int32_t to = std::int32_t(std::int64_t(length) * (part + 1) / Encode_Parts);
-        List_Before(source, from, lists[part]);
-        Encode_Range(source, from, to, target, lists[part]);
+        std::int32_t before[256];
+        std::fill(before, before + 256, -1);
+        for (int earlier = 0; earlier < part; ++earlier)
+            for (int v = 0; v < 256; ++v) before[v] = std::max(before[v], latest[earlier][v]);
+        List_After(before, lists[part]);
+        Encode_Range(source, part_start(part), part_start(part + 1), target, lists[part]);
     });
     Store_List(lists[Encode_Parts - 1]);
 }
