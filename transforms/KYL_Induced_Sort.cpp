@@ -73,7 +73,7 @@ struct T_Level {
 // ------------------------------------------------------------------ parts
 
 // Levels at least this long pass over their string in parts when threads
-// are lent, and sort their LMS substrings by comparison.
+// are lent, and then sort their LMS substrings by comparison.
 constexpr std::int32_t Parts_From = 1 << 18;
 // Parts of a pass when threads are lent.
 constexpr int Pass_Parts = 16;
@@ -595,10 +595,11 @@ std::int32_t Name_LMS_Substrings(const T_Level<T_Symbol>& level, std::int32_t* s
 
 // ------------------------------------------------- stage 1 by comparison
 //
-// A long level sorts its LMS substrings directly instead: together they are
-// at most twice as long as the level, most part within a few symbols, and
-// once bucketed by their first symbols (two bytes, or one name) the buckets
-// sort independently, in parts that lent threads take.  The sort also tells
+// With threads lent, a long level sorts its LMS substrings directly
+// instead: together they are at most twice as long as the level, most part
+// within a few symbols, and once bucketed by their first symbols (two bytes,
+// or one name) the buckets sort independently, in parts that the lent
+// threads take.  The sort also tells
 // which substrings are equal, so naming needs no second look at the symbols.
 //
 // The order is that of the induced scans.  Two substrings compare like their
@@ -1096,7 +1097,9 @@ std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const 
     const T_Type_Bits types(level.Type_Words);
 
     std::int32_t n1 = 1, names = 0;
-    void* const rows = n >= Parts_From ? Row_Area<T_Symbol>(work, n) : nullptr;
+    // Alone, a level sorts its substrings by the induced scans, which cost
+    // about what the comparison sort does on one thread.
+    void* const rows = Parts_Of(work, n) > 1 ? Row_Area<T_Symbol>(work, n) : nullptr;
     if (rows) {
         names = Sort_And_Name_Substrings(level, sa, rows, work, n1);
     } else {
