@@ -26,7 +26,6 @@
 // whose last name, 0, occurs nowhere else and is the sentinel itself.  Both
 // keep the sentinel's suffix in row 0 and the buckets of the symbols behind
 // it.
-
 //
 // Threads lent to the block take parts of the passes of long levels: the
 // types, the LMS substrings' sort and names, and the placing of the sorted
@@ -119,7 +118,7 @@ std::uint32_t Type_At(const T_Symbol* s, std::int32_t i, std::int32_t last) {
 // next inherits its type.  Each part sets the words of positions
 // [32 * first_word, 32 * end_word), starting from the type of the position
 // after them.  For bytes, also counts the symbols of those positions into
-// `counts` (256 entries, zero on entry).
+// `counts` (256 entries).
 template <class T_Symbol>
 void Classify_Words(const T_Level<T_Symbol>& level, std::int32_t first_word, std::int32_t end_word,
                     std::int32_t* counts) {
@@ -168,14 +167,14 @@ void Prepare_Level(const T_Level<T_Symbol>& level, const T_Work& work) {
     std::int32_t* const start = level.Start;
     std::fill(start, start + level.Alphabet + 1, 0);
     const int parts = Parts_Of(work, n);
-    std::vector<std::int32_t> counts(Bytes ? std::size_t(parts) * 256 : 0);
+    std::int32_t counts[Pass_Parts][256];
     Run_In_Parts(work.Helpers, parts, [&](int part) {
         Classify_Words(level, Part_Start(word_count, part, parts), Part_Start(word_count, part + 1, parts),
-                       Bytes ? counts.data() + std::size_t(part) * 256 : nullptr);
+                       counts[part]);
     });
     if constexpr (Bytes) {
         for (int part = 0; part < parts; ++part)
-            for (int c = 0; c < 256; ++c) start[c] += counts[std::size_t(part) * 256 + std::size_t(c)];
+            for (int c = 0; c < 256; ++c) start[c] += counts[part][c];
     } else {
         for (std::int32_t i = 0; i < symbols; ++i) ++start[level.S[i]];
     }
@@ -298,10 +297,12 @@ constexpr std::int32_t Assist_Lead = 2;
 constexpr int Assist_Waits = 4096;
 constexpr int Start_Waits = 1024;
 
-// What the assistant leaves for a row: the suffix it induces and that
-// suffix's symbol, its bucket.  For bytes, in 32 bits: the byte in bits
-// 24..31 and the suffix in bits 0..22 (positions are below 2^23), bit 23 set
-// when the suffix is induced; the output byte of the row is the byte.
+// What the assistant leaves for a row: the suffix before the row's one and
+// that suffix's symbol, its bucket, with a bit set when the scan induces it.
+// For bytes in 32 bits: the byte in bits 24..31, the induced bit 23, the
+// position in bits 0..22 (positions are below 2^23); the byte is also the
+// row's output.  For names in 64: the name in bits 32..63, the induced bit
+// 31, the position below it.
 template <class T_Symbol>
 struct T_Induced_Rows {
     static constexpr bool Bytes = sizeof(T_Symbol) == 1;
