@@ -128,9 +128,6 @@ public:
     // on any lent thread that joins in, and returns once all calls have
     // returned; rethrows the first exception a call threw.
     virtual void Run_Parts(int count, const std::function<void(int)>& part) = 0;
-    // True while other work waits for a thread: a part that only speeds up
-    // work another part does, rather than taking a share of it, gives way.
-    virtual bool Work_Waiting() const { return false; }
 
 protected:
     ~T_KYL_Helpers() = default;

@@ -89,7 +89,6 @@ void T_KYL_Pipeline::Submit(std::size_t length, bool expand, std::uint8_t transf
         job->Transform = transform;
         job->Failure = nullptr;
         if (only) Next_To_Start = Tail;  // no worker is to take it
-        Jobs_Waiting.store(Next_To_Start < Tail, std::memory_order_relaxed);
     }
     if (!only) {
         Work_Ready.notify_one();
@@ -136,7 +135,6 @@ void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
             continue;
         }
         const std::uint64_t sequence = Next_To_Start++;
-        Jobs_Waiting.store(Next_To_Start < Tail, std::memory_order_relaxed);
         T_Job& job = Job_At(sequence);
         if (sequence < First_Failure) {
             ++Busy;
@@ -267,7 +265,6 @@ void T_KYL_Pipeline::Stop() noexcept {
         job.Failure = nullptr;
     }
     Head = Next_To_Start = Tail;
-    Jobs_Waiting.store(false, std::memory_order_relaxed);
     First_Failure = UINT64_MAX;
     Busy = 0;
     Stopping = false;

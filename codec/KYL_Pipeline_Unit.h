@@ -11,7 +11,6 @@
 // order; the workers run the block codec, each on a controller of its own.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -99,8 +98,6 @@ private:
     T_KYL_MCP& Add_Controller();
 
     void Run_Parts(int count, const std::function<void(int)>& part) override;
-    // A job waits for a worker.
-    bool Work_Waiting() const override { return Jobs_Waiting.load(std::memory_order_relaxed); }
     // Takes the next part of `shared` and runs it; `lock` holds Mutex on
     // entry and on return.
     void Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared);
@@ -118,8 +115,6 @@ private:
     std::uint64_t Head = 0;
     std::uint64_t Tail = 0;
     std::uint64_t Next_To_Start = 0;
-    // Next_To_Start < Tail, for Work_Waiting to read without the lock.
-    std::atomic<bool> Jobs_Waiting = false;
     std::uint64_t First_Failure = UINT64_MAX;
     unsigned Busy = 0;  // workers with a job or a part in hand
     // Blocks whose parts wait for a thread, oldest first.  Guarded by Mutex.

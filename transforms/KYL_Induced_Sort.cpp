@@ -1,7 +1,6 @@
 #include "transforms/KYL_Induced_Sort.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -29,9 +28,9 @@
 //
 // Threads lent to the block take parts of the passes of long levels: the
 // types, the LMS substrings' sort and names, and the placing of the sorted
-// LMS suffixes; and a lent thread reads ahead for the final induced scans,
-// which run on the block's own thread.  Every part writes places of its own,
-// so the order is the same however the parts fall.
+// LMS suffixes.  The induced scans, each one chain through its rows, run on
+// the block's own thread.  Every part writes places of its own, so the order
+// is the same however the parts fall.
 
 namespace {
 
@@ -275,264 +274,6 @@ std::int32_t Induce_S(const T_Level<T_Symbol>& level, std::int32_t* sa, T_Symbol
         if (output) output[i] = c;
         if (c < d || (c == d && i >= front[c])) sa[--front[c]] = p - 1;
     }
-    return primary;
-}
-
-// ------------------------------------------------- assisted induced scans
-//
-// An induced scan reads its rows in order and, for each, the symbols before
-// and at the suffix there, spread over the whole string: those reads are its
-// cost.  With a thread lent, the scan's second part, the assistant, works
-// through chunks of rows ahead of the scan that are final already and leaves
-// for each row what it induces; the scan then only places those.  Each chunk
-// is taken by one side: the scan waits a moment for a chunk the assistant
-// holds, then does it itself, so that an assistant that the machine stops
-// never holds the scan up.  The scan alone writes the rows and the output.
-
-constexpr std::int32_t Scan_Chunk = 4096;
-// How far ahead of the scan the assistant starts, in chunks.
-constexpr std::int32_t Assist_Lead = 2;
-// Waits for a chunk in the assistant's hands before the scan does it itself,
-// and for the scan to begin before the assistant leaves.
-constexpr int Assist_Waits = 4096;
-constexpr int Start_Waits = 1024;
-
-// What the assistant leaves for a row: the suffix before the row's one and
-// that suffix's symbol, its bucket, with a bit set when the scan induces it.
-// For bytes in 32 bits: the byte in bits 24..31, the induced bit 23, the
-// position in bits 0..22 (positions are below 2^23); the byte is also the
-// row's output.  For names in 64: the name in bits 32..63, the induced bit
-// 31, the position below it.
-template <class T_Symbol>
-struct T_Induced_Rows {
-    static constexpr bool Bytes = sizeof(T_Symbol) == 1;
-    using T_Entry = std::conditional_t<Bytes, std::uint32_t, std::uint64_t>;
-    static constexpr T_Entry Induces = Bytes ? T_Entry(1) << 23 : T_Entry(1) << 31;
-    static constexpr T_Entry Position_Mask = Bytes ? (T_Entry(1) << 23) - 1 : (T_Entry(1) << 31) - 1;
-    // A row without a suffix, and the row of suffix 0, in the position bits.
-    static constexpr std::int32_t Empty = std::int32_t(Position_Mask);
-    static constexpr std::int32_t Suffix_Zero = Empty - 1;
-    static_assert(Max_Transformed_Length < (1 << 23) - 2, "positions stay below the marks");
-
-    static T_Entry Entry(T_Symbol c, std::int32_t p, bool induces) {
-        return T_Entry(std::make_unsigned_t<T_Symbol>(c)) << (Bytes ? 24 : 32) | T_Entry(std::uint32_t(p)) |
-               (induces ? Induces : 0);
-    }
-    static T_Symbol Symbol(T_Entry entry) { return T_Symbol(entry >> (Bytes ? 24 : 32)); }
-    static std::int32_t Position(T_Entry entry) { return std::int32_t(entry & Position_Mask); }
-};
-
-// The chunks of a scan and who holds them.
-class T_Scan_Chunks {
-public:
-    enum T_Holder : std::uint8_t { Free, Assistant, Assisted, Scan };
-
-    explicit T_Scan_Chunks(std::int32_t rows)
-        : Count((rows + Scan_Chunk - 1) / Scan_Chunk), Holder(std::size_t(Count)) {}
-
-    std::int32_t Count;
-    std::vector<std::atomic<T_Holder>> Holder;
-    // The chunk the scan is in, and the chunks the assistant may take: in
-    // rising scans those below Final, in falling scans those above it.
-    std::atomic<std::int32_t> Scan_At{0};
-    std::atomic<std::int32_t> Final{0};
-
-    // The scan's part brackets its work with these.
-    void Scan_Begins() { Scan_State.store(Running, std::memory_order_release); }
-    void Scan_Ends() { Scan_State.store(Done, std::memory_order_release); }
-
-    // For the scan: true when the assistant has done chunk x, which the scan
-    // then reads; false when the scan does it itself.
-    bool Take_For_Scan(std::int32_t x) {
-        T_Holder holder = Free;
-        if (Holder[std::size_t(x)].compare_exchange_strong(holder, Scan, std::memory_order_acq_rel)) return false;
-        for (int wait = 0; wait < Assist_Waits; ++wait) {
-            if (Holder[std::size_t(x)].load(std::memory_order_acquire) == Assisted) return true;
-            Pause();
-        }
-        return Holder[std::size_t(x)].load(std::memory_order_acquire) == Assisted;
-    }
-
-    // For the assistant: chunks away from the scan that are final, each
-    // done by `assist` unless the scan took it first, until the scan ends
-    // or a job of its own waits for the thread.  An assistant that finds no
-    // scan running leaves at once: the parts may also run one after the
-    // other, on one thread.
-    template <class T_Assist>
-    void Assist(const T_KYL_Helpers& helpers, int direction, T_Assist assist) {
-        for (int wait = 0; wait < Start_Waits && Scan_State.load(std::memory_order_acquire) == Waiting; ++wait) Pause();
-        std::int32_t next = direction > 0 ? 0 : Count - 1;
-        while (Scan_State.load(std::memory_order_acquire) == Running && !helpers.Work_Waiting()) {
-            const std::int32_t lead = Scan_At.load(std::memory_order_relaxed) + direction * Assist_Lead;
-            next = direction > 0 ? std::max(next, lead) : std::min(next, lead);
-            const std::int32_t final = Final.load(std::memory_order_acquire);
-            if (direction > 0 ? next >= final : next <= final) {
-                Pause();
-                continue;
-            }
-            T_Holder holder = Free;
-            if (Holder[std::size_t(next)].compare_exchange_strong(holder, Assistant, std::memory_order_acq_rel)) {
-                assist(next);
-                Holder[std::size_t(next)].store(Assisted, std::memory_order_release);
-            }
-            next += direction;
-        }
-    }
-
-private:
-    enum T_Scan_State : std::uint8_t { Waiting, Running, Done };
-    std::atomic<T_Scan_State> Scan_State{Waiting};
-
-    static void Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-};
-
-// Induce_L with an assistant.  Rows below the fill front of the scan's
-// bucket are final, and all of the bucket once the scan is past its L-type
-// rows.
-template <class T_Symbol>
-void Induce_L_Assisted(const T_Level<T_Symbol>& level, std::int32_t* sa, T_KYL_Helpers* helpers, void* area) {
-    using T_Rows = T_Induced_Rows<T_Symbol>;
-    using T_Entry = typename T_Rows::T_Entry;
-    const T_Symbol* const s = level.S;
-    const std::int32_t last = level.Last;
-    std::int32_t* const front = level.Front;
-    auto* const induced = static_cast<T_Entry*>(area);
-    level.Fronts_At_Starts();
-    sa[front[s[last - 1]]++] = last - 1;  // the sentinel's predecessor, after row 0
-    T_Scan_Chunks chunks(last + 1);
-    auto rows_of = [last](std::int32_t x) {
-        return std::pair{std::max(x * Scan_Chunk, 1), std::min((x + 1) * Scan_Chunk, last + 1)};
-    };
-    helpers->Run_Parts(2, [&](int part) {
-        if (part == 1) {
-            chunks.Assist(*helpers, +1, [&](std::int32_t x) {
-                const auto [lo, hi] = rows_of(x);
-                for (std::int32_t i = lo; i < hi; ++i) {
-                    if (i + Prefetch_Distance < hi) __builtin_prefetch(level.Ahead(sa[i + Prefetch_Distance]));
-                    const std::int32_t p = sa[i];
-                    if (p <= 0) {
-                        induced[i] = T_Entry(T_Rows::Empty);
-                        continue;
-                    }
-                    const T_Symbol c = s[p - 1];
-                    induced[i] = T_Rows::Entry(c, p - 1, c >= s[p]);
-                }
-            });
-            return;
-        }
-        chunks.Scan_Begins();
-        std::int32_t bucket = 0;
-        for (std::int32_t x = 0; x < chunks.Count; ++x) {
-            chunks.Scan_At.store(x, std::memory_order_relaxed);
-            const auto [lo, hi] = rows_of(x);
-            if (chunks.Take_For_Scan(x)) {
-                for (std::int32_t i = lo; i < hi; ++i) {
-                    const T_Entry entry = induced[i];
-                    if (entry & T_Rows::Induces) sa[front[T_Rows::Symbol(entry)]++] = T_Rows::Position(entry);
-                }
-            } else {
-                for (std::int32_t i = lo; i < hi; ++i) {
-                    if (i + Prefetch_Distance <= last) __builtin_prefetch(level.Ahead(sa[i + Prefetch_Distance]));
-                    const std::int32_t p = sa[i];
-                    if (p <= 0) continue;
-                    const T_Symbol c = s[p - 1];
-                    if (c >= s[p]) sa[front[c]++] = p - 1;
-                }
-            }
-            if (hi > last) break;
-            // Row hi is final, being filled before the scan reaches it:
-            // below its bucket's front while in the L-type rows, and up to
-            // the bucket's end once past them.
-            while (level.Start[bucket + 1] <= hi) ++bucket;
-            const std::int32_t final_end = hi < front[bucket] ? front[bucket] : level.Start[bucket + 1];
-            chunks.Final.store(final_end / Scan_Chunk, std::memory_order_release);
-        }
-        chunks.Scan_Ends();
-    });
-}
-
-// Induce_S with an assistant; returns the row of suffix 0.  Rows above the
-// fill front of the scan's bucket are final, and all of the bucket once the
-// scan is below its S-type rows.  Whether p - 1 is S-type where its byte is
-// p's comes from the type bits: the assistant cannot see the fronts.
-template <class T_Symbol>
-std::int32_t Induce_S_Assisted(const T_Level<T_Symbol>& level, std::int32_t* sa, T_Symbol* output,
-                               T_KYL_Helpers* helpers, void* area) {
-    using T_Rows = T_Induced_Rows<T_Symbol>;
-    using T_Entry = typename T_Rows::T_Entry;
-    const T_Symbol* const s = level.S;
-    const std::int32_t last = level.Last;
-    std::int32_t* const front = level.Front;
-    const T_Type_Bits types(level.Type_Words);
-    auto* const induced = static_cast<T_Entry*>(area);
-    level.Fronts_At_Ends();
-    T_Scan_Chunks chunks(last + 1);
-    chunks.Scan_At.store(chunks.Count - 1, std::memory_order_relaxed);
-    chunks.Final.store(chunks.Count - 1, std::memory_order_relaxed);
-    auto rows_of = [last](std::int32_t x) {
-        return std::pair{std::max(x * Scan_Chunk, 1), std::min((x + 1) * Scan_Chunk, last + 1)};
-    };
-    std::int32_t primary = 0;
-    helpers->Run_Parts(2, [&](int part) {
-        if (part == 1) {
-            chunks.Assist(*helpers, -1, [&](std::int32_t x) {
-                const auto [lo, hi] = rows_of(x);
-                for (std::int32_t i = hi - 1; i >= lo; --i) {
-                    if (i - Prefetch_Distance >= lo) __builtin_prefetch(level.Ahead(sa[i - Prefetch_Distance]));
-                    const std::int32_t p = sa[i];
-                    if (p <= 0) {
-                        induced[i] = T_Entry(p == 0 ? T_Rows::Suffix_Zero : T_Rows::Empty);
-                        continue;
-                    }
-                    const T_Symbol c = s[p - 1], d = s[p];
-                    induced[i] = T_Rows::Entry(c, p - 1, c < d || (c == d && types.Is_S(p)));
-                }
-            });
-            return;
-        }
-        chunks.Scan_Begins();
-        std::int32_t bucket = level.Alphabet - 1;
-        for (std::int32_t x = chunks.Count - 1; x >= 0; --x) {
-            chunks.Scan_At.store(x, std::memory_order_relaxed);
-            const auto [lo, hi] = rows_of(x);
-            if (chunks.Take_For_Scan(x)) {
-                for (std::int32_t i = hi - 1; i >= lo; --i) {
-                    const T_Entry entry = induced[i];
-                    const std::int32_t position = T_Rows::Position(entry);
-                    if (position >= T_Rows::Suffix_Zero) {
-                        if (position == T_Rows::Suffix_Zero) primary = i;
-                        continue;
-                    }
-                    const T_Symbol c = T_Rows::Symbol(entry);
-                    if (output) output[i] = c;
-                    if (entry & T_Rows::Induces) sa[--front[c]] = position;
-                }
-            } else {
-                for (std::int32_t i = hi - 1; i >= lo; --i) {
-                    if (i - Prefetch_Distance >= 1) __builtin_prefetch(level.Ahead(sa[i - Prefetch_Distance]));
-                    const std::int32_t p = sa[i];
-                    if (p <= 0) {
-                        if (p == 0) primary = i;
-                        continue;
-                    }
-                    const T_Symbol c = s[p - 1], d = s[p];
-                    if (output) output[i] = c;
-                    if (c < d || (c == d && i >= front[c])) sa[--front[c]] = p - 1;
-                }
-            }
-            if (lo <= 1) break;
-            // Row lo - 1 is final: at or above its bucket's front while in
-            // the S-type rows, and down to the bucket's start once below them.
-            while (level.Start[bucket] > lo - 1) --bucket;
-            const std::int32_t final_start = lo - 1 >= front[bucket] ? front[bucket] : level.Start[bucket];
-            chunks.Final.store((final_start + Scan_Chunk - 1) / Scan_Chunk - 1, std::memory_order_release);
-        }
-        chunks.Scan_Ends();
-    });
     return primary;
 }
 
@@ -1134,10 +875,6 @@ std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const 
     // Stage 3: the LMS suffixes in their true order at their bucket ends;
     // then induce again.
     Place_Sorted_LMS(level, sa, n1, reduced, work, static_cast<std::int32_t*>(rows));
-    if (rows && Parts_Of(work, n) > 1) {
-        Induce_L_Assisted(level, sa, work.Helpers, rows);
-        return Induce_S_Assisted(level, sa, output, work.Helpers, rows);
-    }
     Induce_L(level, sa);
     return Induce_S(level, sa, output);
 }
