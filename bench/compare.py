@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compare kyl with bzip2 -9, xz -6, zstd -19 and the parallel bzip2 tools on whole files.
 
-    compare.py [--runs N] [--kyl PATH] [--tools kyl,bzip2,xz,zstd]
+    compare.py [--runs N] [--kyl PATH] [--baseline PATH] [--tools kyl,bzip2,xz,zstd]
                [--threads 1[,2...]] [--checksums FILE] [--silesia [DIR]] [--scratch DIR] FILE...
 
 Every file is copied into a scratch folder (--scratch, default /tmp; /dev/shm
@@ -18,7 +18,12 @@ over the runs, from /usr/bin/time). Progress goes to standard error.
 parallel bzip2 tools among --tools, with N; bzip2 has one thread and runs
 once. kyl must write the same bytes on every thread count. With several
 counts a second table gives kyl's speed on N threads against one thread and
-against pbzip2 on N threads.
+against pbzip2 and lbzip2 on N threads, where they are among --tools.
+
+--baseline PATH measures a second kyl program (an earlier build, say) beside
+the first, with the same options and in the same turns, and adds a table of
+the first's speed over the baseline's per file, direction and thread count
+(above 1: the first is faster). Both must write the same bytes.
 
 --silesia adds the nine Silesia files of the shared corpus, unpacked to DIR
 (default /tmp/kyl-silesia) by make_testset.py when they are not there yet:
@@ -44,7 +49,8 @@ from make_testset import unpack_silesia
 
 TIME = "/usr/bin/time"
 PEERS = ["bzip2", "xz", "zstd", "pbzip2", "lbzip2"]
-THREADED = ["kyl", "xz", "zstd", "pbzip2", "lbzip2"]
+THREADED = ["kyl", "baseline", "xz", "zstd", "pbzip2", "lbzip2"]
+KYL_BUILDS = ["kyl", "baseline"]
 PACKAGES = {"bzip2": "bzip2", "xz": "xz-utils", "zstd": "zstd", "pbzip2": "pbzip2", "lbzip2": "lbzip2",
             TIME: "time"}
 SILESIA_DIR = "/tmp/kyl-silesia"
@@ -65,8 +71,9 @@ def peer(tool, threads):
 
 
 def label(tool, threads):
-    if tool == "kyl":
-        return "kyl" if threads == 1 else f"kyl --threads={threads}"
+    if tool in KYL_BUILDS:
+        name = "kyl" if tool == "kyl" else "kyl baseline"
+        return name if threads == 1 else f"{name} --threads={threads}"
     return peer(tool, threads)[0]
 
 
@@ -108,10 +115,12 @@ def timed(command, cwd, stdout_path=None):
 
 
 def round_trip(tool, threads, kyl, scratch):
-    """Compresses and expands scratch/data once with tool on threads. Returns
-    (compressed path, compress seconds, compress MB, expand seconds, expand MB)."""
+    """Compresses and expands scratch/data once with tool on threads (kyl:
+    {tool: program} of the kyl builds). Returns (compressed path, compress
+    seconds, compress MB, expand seconds, expand MB)."""
     option = [] if threads == 1 else [f"--threads={threads}"]
-    if tool == "kyl":
+    if tool in KYL_BUILDS:
+        kyl = kyl[tool]
         packed, unpacked = "data.kyl", "data.exp"
         compress = ([kyl, "-c", "data"] + option, None)
         expand = ([kyl, "-e", packed] + option, None)
@@ -144,9 +153,9 @@ def configurations(tools, thread_counts):
 
 def measure(path, configs, kyl, runs, scratch):
     """Returns {(tool, threads): result} for one file and the SHA-256 of
-    kyl's output, the same on every thread count.  Each run goes through
-    every configuration in turn, so that a shared machine's changing load
-    falls on all of them alike."""
+    kyl's output, the same on every thread count and for the baseline.  Each
+    run goes through every configuration in turn, so that a shared machine's
+    changing load falls on all of them alike."""
     shutil.copyfile(path, os.path.join(scratch, "data"))
     size = os.path.getsize(path)
     kyl_digest = None
@@ -160,10 +169,10 @@ def measure(path, configs, kyl, runs, scratch):
             t["e"].append(e_s)
             t["c_rss"], t["e_rss"] = max(t["c_rss"], c_mb), max(t["e_rss"], e_mb)
             t["packed"] = os.path.getsize(packed)
-            if tool == "kyl":
+            if tool in KYL_BUILDS:
                 digest = sha256(packed)
                 if kyl_digest not in (None, digest):
-                    raise Failure("kyl: two runs gave different compressed bytes")
+                    raise Failure(f"{label(tool, threads)}: compressed bytes differ from another run of kyl")
                 kyl_digest = digest
             os.remove(packed)
     results = {}
@@ -207,23 +216,45 @@ def print_table(per_file, configs):
             k, b = results[("kyl", 1)], results[("bzip2", 1)]
             print(f"| {name} | {b['c_time'] / k['c_time']:.2f} | {b['e_time'] / k['e_time']:.2f} |")
     print_speedups(rows, configs)
+    print_against_baseline(rows, configs)
+
+
+def print_against_baseline(rows, configs):
+    """kyl's speed over the baseline's, per thread count."""
+    counts = [threads for tool, threads in configs if tool == "baseline"]
+    if not counts:
+        return
+    print("\nkyl speed / kyl baseline speed on the same thread count (above 1: faster than the baseline)\n")
+    print("| file | " + " | ".join(f"compress {n}T | expand {n}T" for n in counts) + " |")
+    print("|---|" + "--:|--:|" * len(counts))
+    for name, results in rows:
+        cells = []
+        for n in counts:
+            k, b = results[("kyl", n)], results[("baseline", n)]
+            cells.append(f"{b['c_time'] / k['c_time']:.2f} | {b['e_time'] / k['e_time']:.2f}")
+        print(f"| {name} | " + " | ".join(cells) + " |")
 
 
 def print_speedups(rows, configs):
-    """kyl on N threads against kyl on one and against pbzip2 on N."""
+    """kyl on N threads against kyl on one and against the parallel bzip2
+    tools on N."""
     counts = sorted({threads for tool, threads in configs if tool == "kyl" and threads > 1})
     if not counts or ("kyl", 1) not in configs:
         return
-    print("\nkyl speed on N threads / kyl on 1 thread, and / pbzip2 on N threads where measured\n")
-    print("| file | threads | compress | expand | compress / pbzip2 | expand / pbzip2 |")
-    print("|---|--:|--:|--:|--:|--:|")
+    peers = [tool for tool in ("pbzip2", "lbzip2") if any(t == tool for t, _ in configs)]
+    print("\nkyl speed on N threads / kyl on 1 thread, and / "
+          + (" and / ".join(f"{tool} on N threads" for tool in peers) or "the parallel bzip2 tools") + "\n")
+    print("| file | threads | compress | expand |" + "".join(f" compress / {t} | expand / {t} |" for t in peers))
+    print("|---|--:|--:|--:|" + "--:|--:|" * len(peers))
     for name, results in rows:
         one = results[("kyl", 1)]
         for n in counts:
-            k, p = results[("kyl", n)], results.get(("pbzip2", n))
-            against = (f"{p['c_time'] / k['c_time']:.2f} | {p['e_time'] / k['e_time']:.2f}" if p else "- | -")
-            print(f"| {name} | {n} | {one['c_time'] / k['c_time']:.2f} | {one['e_time'] / k['e_time']:.2f} "
-                  f"| {against} |")
+            k = results[("kyl", n)]
+            cells = [f"{one['c_time'] / k['c_time']:.2f}", f"{one['e_time'] / k['e_time']:.2f}"]
+            for tool in peers:
+                p = results[(tool, n)]
+                cells += [f"{p['c_time'] / k['c_time']:.2f}", f"{p['e_time'] / k['e_time']:.2f}"]
+            print(f"| {name} | {n} | " + " | ".join(cells) + " |")
 
 
 def check_digests(checksums, digests):
@@ -257,6 +288,8 @@ def main():
     parser.add_argument("files", nargs="*", metavar="FILE")
     parser.add_argument("--runs", type=int, default=3, help="runs per file and tool (default 3)")
     parser.add_argument("--kyl", default=default_kyl(), help="the kyl program (default build/kyl)")
+    parser.add_argument("--baseline", metavar="PATH",
+                        help="a second kyl program measured beside the first, e.g. an earlier build")
     parser.add_argument("--tools", default="kyl,bzip2,xz,zstd",
                         help="comma-separated tools among kyl, " + ", ".join(PEERS))
     parser.add_argument("--threads", default="1", help="comma-separated thread counts (default 1)")
@@ -273,6 +306,10 @@ def main():
         parser.error("give FILE... or --silesia")
     tools = args.tools.split(",")
     unknown = [t for t in tools if t != "kyl" and t not in PEERS]
+    if args.baseline:
+        if "kyl" not in tools:
+            parser.error("--baseline needs kyl among the tools")
+        tools.insert(tools.index("kyl") + 1, "baseline")
     if unknown or args.runs < 1:
         parser.error(f"unknown tool {unknown[0]}" if unknown else "--runs must be at least 1")
     try:
@@ -287,9 +324,13 @@ def main():
     names = [os.path.basename(f) for f in args.files]
     if len(set(names)) != len(names):
         parser.error("two files have the same name")
-    kyl = os.path.abspath(args.kyl)
-    if "kyl" in tools and not os.access(kyl, os.X_OK):
-        parser.error(f"no kyl program at {kyl} (build it, or give --kyl)")
+    kyl = {"kyl": os.path.abspath(args.kyl)}
+    if "kyl" in tools and not os.access(kyl["kyl"], os.X_OK):
+        parser.error(f"no kyl program at {kyl['kyl']} (build it, or give --kyl)")
+    if args.baseline:
+        kyl["baseline"] = os.path.abspath(args.baseline)
+        if not os.access(kyl["baseline"], os.X_OK):
+            parser.error(f"no kyl program at {kyl['baseline']}")
     install_missing(tools)
 
     per_file, digests = {}, {}
@@ -300,7 +341,8 @@ def main():
                 per_file[name], digests[name] = measure(path, configs, kyl, args.runs, scratch)
     except Failure as failure:
         sys.exit(f"{name}: {failure}")
-    print(f"{args.runs} run(s) per file and tool; kyl is {kyl}\n")
+    print(f"{args.runs} run(s) per file and tool; kyl is {kyl['kyl']}"
+          + (f", the baseline {kyl['baseline']}" if args.baseline else "") + "\n")
     print_table(per_file, configs)
     if args.checksums and check_digests(args.checksums, digests):
         sys.exit(3)

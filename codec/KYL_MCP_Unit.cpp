@@ -41,7 +41,10 @@ T_KYL_MCP::~T_KYL_MCP() {
     CRC32.reset();
 }
 
-void T_KYL_MCP::Lend_Helpers(T_KYL_Helpers* helpers) { BWT->Helpers = helpers; }
+void T_KYL_MCP::Lend_Helpers(T_KYL_Helpers* helpers) {
+    BWT->Helpers = helpers;
+    MTF->Helpers = helpers;
+}
 
 std::span<std::uint8_t> T_KYL_MCP::Block_Gathering_Area() {
     return {Block_Data.Tables->Byte_Area, std::size_t(Block_Size)};

@@ -10,6 +10,21 @@
 #include <cstring>
 #include <memory>
 
+// The reciprocal of a model's total (see T_KYL_Model::Divide): x div total
+// is (x * Divide_By_Of(total)) >> Divide_Shift_Of(total) for x <= 2^31.
+constexpr int Divide_Shift_Of(std::uint32_t total) { return 31 + std::bit_width(total - 1); }
+constexpr std::uint64_t Divide_By_Of(std::uint32_t total) {
+    return ((std::uint64_t(1) << Divide_Shift_Of(total)) + total - 1) / total;
+}
+// Divide_By_Of for the totals of the plain models, which stay below
+// T_KYL_Model::Max_Total but for the last increment before a halving (the
+// few larger totals divide).
+inline constexpr auto Divide_By_Table = [] {
+    std::array<std::uint64_t, 0x8000 + 256> table{};
+    for (std::uint32_t total = 1; total < table.size(); ++total) table[total] = Divide_By_Of(total);
+    return table;
+}();
+
 // Adaptive order-0 model over the symbols 0..n-1 (n = Symbol_Count, 1..259).
 //
 // The symbols stand at positions 1..n; counted symbols drift towards position
@@ -63,12 +78,14 @@ protected:
     template <std::int32_t N, bool Keep_Divisor = true>
     void Count_Fixed(std::int32_t position);
     // The divisor of a new total.  Every count adds the increment to the
-    // total, so the division depends on the total alone.
+    // total, so the division depends on the total alone; for the totals the
+    // plain models reach it is looked up, which spares the decoder a
+    // division at every model step.
     void Set_Divisor(std::uint32_t total) {
         Total = total;
         if (total == 0) return;  // a one-value model that is never coded with
-        Divide_Shift = 31 + std::bit_width(total - 1);
-        Divide_By = ((std::uint64_t(1) << Divide_Shift) + total - 1) / total;
+        Divide_Shift = Divide_Shift_Of(total);
+        Divide_By = total < Divide_By_Table.size() ? Divide_By_Table[total] : Divide_By_Of(total);
     }
     void Set_Identity_Order();
     std::int32_t Move_To_Run_Head(std::int32_t position);

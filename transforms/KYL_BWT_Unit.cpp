@@ -27,6 +27,10 @@
 namespace {
 
 constexpr std::int32_t Pair_Count = 65536;
+// Blocks from this size count their pairs in this many parts when threads
+// are lent.
+constexpr std::int32_t Pair_Parts_From = 1 << 18;
+constexpr int Pair_Parts = 4;
 constexpr std::int32_t Zero_Tail = 257;
 // Ranges at or below this many rows are finished by Shell_Sort.
 constexpr std::int32_t Small_Range = 12;
@@ -180,13 +184,31 @@ void T_KYL_BWT::Sort_Suffixes() {
 
 // Counts the two-byte prefixes of suffixes 0..N (suffix N reads (0, 0)) and
 // turns the counts into bucket starts.
+// With threads lent, parts count pieces of the block into tables of their
+// own in Work_Area, which are summed.
 void T_KYL_BWT::Count_Pairs() {
     T_Sort_Tables& t = *Sort_Tables;
-    std::fill(t.Pair_Start, t.Pair_Start + Pair_Count + 1, 0);
-    std::uint32_t pair = Input[0];
-    for (std::int32_t i = 0; i < Length; ++i) {
-        pair = (pair << 8 | Input[i + 1]) & 0xFFFFu;
-        ++t.Pair_Start[pair];
+    T_KYL_Helpers* const helpers = Helpers;
+    const int parts = helpers && Length >= Pair_Parts_From ? Pair_Parts : 1;
+    auto count_part = [this, parts, &t](int part) {
+        std::int32_t* const counts = parts == 1 ? t.Pair_Start : reinterpret_cast<std::int32_t*>(Work_Area) + std::size_t(part) * Pair_Count;
+        std::fill(counts, counts + Pair_Count, 0);
+        const std::int32_t from = std::int32_t(std::int64_t(Length) * part / parts);
+        const std::int32_t to = std::int32_t(std::int64_t(Length) * (part + 1) / parts);
+        for (std::int32_t i = from; i < to; ++i) ++counts[Input[i] << 8 | Input[i + 1]];
+    };
+    t.Pair_Start[Pair_Count] = 0;
+    if (parts == 1) {
+        count_part(0);
+    } else {
+        static_assert(std::int64_t(Pair_Parts) * Pair_Count <= Area_Entries, "the tables fit in Work_Area");
+        helpers->Run_Parts(parts, count_part);
+        const auto* const tables = reinterpret_cast<const std::int32_t*>(Work_Area);
+        for (std::int32_t k = 0; k < Pair_Count; ++k) {
+            std::int32_t count = 0;
+            for (int part = 0; part < parts; ++part) count += tables[std::size_t(part) * Pair_Count + std::size_t(k)];
+            t.Pair_Start[k] = count;
+        }
     }
     std::int32_t sum = 0;
     for (std::int32_t k = 0; k <= Pair_Count; ++k) {
@@ -429,7 +451,7 @@ void T_KYL_BWT::Sort_Whole_Block() {
     assert(Induced_Sort_Work_Words(Length) <= std::size_t(Area_Entries));
     Used_Whole_Block_Sort = true;
     Primary_Index = Induced_Sort_Transform(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length),
-                                           Work_Area, Output);
+                                           Work_Area, Output, Helpers);
 }
 
 // ------------------------------------------------------------ comparison
@@ -646,25 +668,81 @@ bool T_KYL_BWT::Suffix_Greater(std::int32_t w, std::int32_t v, std::int32_t d) {
 
 // ------------------------------------------------------------------ decode
 
-// First rows of each byte value in the sorted first column: row 0 is the
-// end-of-block mark, then the bytes in order.  The byte at the primary row
-// stands for the mark and is not counted.  Four tables take the counts in
-// turn, so that a run of one byte does not wait on its own increments.
-void T_KYL_BWT::Count_First_Rows(const std::uint8_t* source, std::int32_t n, std::int32_t* byte_start) const {
-    std::int32_t counts[4][256] = {};
-    std::int32_t k = 0;
-    for (; k + 4 <= n; k += 4) {
-        ++counts[0][source[k]];
-        ++counts[1][source[k + 1]];
-        ++counts[2][source[k + 2]];
-        ++counts[3][source[k + 3]];
+namespace {
+
+// Parts of the counting and of the entries when threads are lent.
+constexpr int Entry_Parts = 8;
+
+// Counts the bytes source[from..to-1] into counts[256], but for the one at
+// the primary row, which stands for the end-of-block mark.  Four tables take
+// the counts in turn, so that a run of one byte does not wait on its own
+// increments.
+void Count_Bytes(const std::uint8_t* source, std::int32_t from, std::int32_t to, std::int32_t primary,
+                 std::int32_t* counts) {
+    std::int32_t quarter[4][256] = {};
+    std::int32_t k = from;
+    for (; k + 4 <= to; k += 4) {
+        ++quarter[0][source[k]];
+        ++quarter[1][source[k + 1]];
+        ++quarter[2][source[k + 2]];
+        ++quarter[3][source[k + 3]];
     }
-    for (; k < n; ++k) ++counts[0][source[k]];
-    --counts[0][source[Primary_Index]];
-    std::int32_t first_row = 1;
+    for (; k < to; ++k) ++quarter[0][source[k]];
+    if (primary >= from && primary < to) --quarter[0][source[primary]];
+    for (int c = 0; c < 256; ++c) counts[c] = quarter[0][c] + quarter[1][c] + quarter[2][c] + quarter[3][c];
+}
+
+// Entry k: the row of the suffix one byte earlier (the rows above k with the
+// same byte, counted from that byte's first row) in bits 8..30, and the byte
+// of row k.  Storing the successor itself spares the walk a table read per
+// step.  The primary row has no entry.  next[b]: the row the next byte b of
+// rows from..to-1 leads to.
+void Fill_Entries(const std::uint8_t* source, std::int32_t from, std::int32_t to, std::int32_t primary,
+                  std::int32_t* next, std::uint32_t* vector) {
+    auto fill = [&](std::int32_t first, std::int32_t end) {
+        for (std::int32_t k = first; k < end; ++k) {
+            const std::uint8_t b = source[k];
+            vector[k] = std::uint32_t(next[b]++) << 8 | b;
+        }
+    };
+    if (primary >= from && primary < to) {
+        fill(from, primary);
+        fill(primary + 1, to);
+    } else {
+        fill(from, to);
+    }
+}
+
+}  // namespace
+
+// The entries of all rows.  The first rows of the byte values in the sorted
+// first column: row 0 is the end-of-block mark, then the bytes in order.
+// With threads lent, each part counts its rows' bytes and fills its rows'
+// entries from where the rows of the parts before it leave off.
+void T_KYL_BWT::Fill_Vector(const std::uint8_t* source, std::int32_t n, std::uint32_t* vector) const {
+    T_KYL_Helpers* const helpers = Helpers;
+    const int parts = helpers && n >= T_KYL_BWT_Walk::Interleave_From ? Entry_Parts : 1;
+    auto part_start = [n, parts](int part) { return std::int32_t(std::int64_t(n) * part / parts); };
+    std::int32_t counts[Entry_Parts][256];
+    auto count_part = [&](int part) {
+        Count_Bytes(source, part_start(part), part_start(part + 1), Primary_Index, counts[part]);
+    };
+    if (parts > 1) {
+        helpers->Run_Parts(parts, count_part);
+    } else {
+        count_part(0);
+    }
+    std::int32_t row = 1;
     for (int c = 0; c < 256; ++c) {
-        byte_start[c] = first_row;
-        first_row += counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+        for (int part = 0; part < parts; ++part) row += std::exchange(counts[part][c], row);
+    }
+    auto fill_part = [&](int part) {
+        Fill_Entries(source, part_start(part), part_start(part + 1), Primary_Index, counts[part], vector);
+    };
+    if (parts > 1) {
+        helpers->Run_Parts(parts, fill_part);
+    } else {
+        fill_part(0);
     }
 }
 
@@ -685,21 +763,7 @@ void T_KYL_BWT::Decode(T_Block_Data& data) {
 
     const std::uint8_t* const source = data.Source->Data;
     std::uint32_t* const vector = data.Work_Array;
-    std::int32_t byte_start[256];
-    Count_First_Rows(source, n, byte_start);
-
-    // Entry k: the row of the suffix one byte earlier (the rows above k with
-    // the same byte, counted from that byte's first row) in bits 8..30, and
-    // the byte of row k.  Storing the successor itself spares the walk a
-    // table read per step.  The primary row has no entry.
-    auto fill = [&](std::int32_t from, std::int32_t to) {
-        for (std::int32_t k = from; k < to; ++k) {
-            const std::uint8_t b = source[k];
-            vector[k] = std::uint32_t(byte_start[b]++) << 8 | b;
-        }
-    };
-    fill(0, Primary_Index);
-    fill(Primary_Index + 1, n);
+    Fill_Vector(source, n, vector);
 
     std::uint8_t* const target = data.Target->Data;
     if (n < T_KYL_BWT_Walk::Interleave_From || Use_Single_Walk) {

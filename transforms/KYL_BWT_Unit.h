@@ -98,7 +98,8 @@ private:
     std::int32_t Fill_Equal_Upwards(std::uint8_t c, std::int32_t from, std::int32_t low);
     std::int32_t Fill_Equal_Downwards(std::uint8_t c, std::int32_t from, std::int32_t high);
     void Sort_Whole_Block();
-    void Count_First_Rows(const std::uint8_t* source, std::int32_t n, std::int32_t* byte_start) const;
+    // Decode's vector: every row's entry for the walk.
+    void Fill_Vector(const std::uint8_t* source, std::int32_t n, std::uint32_t* vector) const;
 
     // The comparison sort of one bucket works on a copy of its rows, each
     // with the next Key_Bytes bytes of its suffix cached beside its position

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class T_KYL_Helpers;
+
 // Sorts the suffixes 0..length of block[0..length-1], where suffix `length`
 // is the empty one and a suffix that is a proper prefix of another sorts
 // first.  This is the order of the block transform: row 0 holds `length`.
@@ -19,7 +21,8 @@
 // work:         at least Induced_Sort_Work_Words(length + 1) words.
 // The block is only read.
 std::int32_t Induced_Sort_Transform(const std::uint8_t* block, std::int32_t length, std::int32_t* suffix_array,
-                                    std::uint32_t* type_bits, std::uint32_t* work, std::uint8_t* output);
+                                    std::uint32_t* type_bits, std::uint32_t* work, std::uint8_t* output,
+                                    T_KYL_Helpers* helpers = nullptr);
 
 // One S/L type bit per suffix of a string of n symbols.
 constexpr std::size_t Induced_Sort_Type_Words(std::int32_t n) { return std::size_t(n) / 32 + 1; }

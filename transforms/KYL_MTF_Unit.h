@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct T_Block_Data;
+class T_KYL_Helpers;
 
 class T_KYL_MTF {
 public:
@@ -14,6 +15,10 @@ public:
     std::int32_t Rank_Of[256];
     std::int32_t Symbol_At[256];
     std::int32_t Spare[3];
+
+    // Threads that the owner of this stage's codec lends to its blocks: a
+    // long block is encoded in parts on them.  None: this thread works alone.
+    T_KYL_Helpers* Helpers = nullptr;
 
     T_KYL_MTF() { Reset_List(); }
 

@@ -1,7 +1,6 @@
 #include "transforms/KYL_BWT_Unit.h"
 
 #include <functional>
-#include <thread>
 
 #include "KYL_Test_Seam.h"
 #include "tests/transforms/KYL_Transforms_Test_Support.h"
@@ -386,25 +385,13 @@ TEST_F(T_BWT_Test, Decode_Of_Damaged_Bytes_Stays_In_Its_Buffers) {
     }
 }
 
-// Lends one more thread: the parts run on two threads at once.
-class T_Second_Thread final : public T_KYL_Helpers {
-public:
-    void Run_Parts(int count, const std::function<void(int)>& part) override {
-        std::thread other([&] {
-            for (int k = 1; k < count; k += 2) part(k);
-        });
-        for (int k = 0; k < count; k += 2) part(k);
-        other.join();
-    }
-};
-
 // The interleaved walk, with plain loads, with gathers where the processor
-// has them, and in parts on two threads, against the one-chain walk it
-// replaces: the same block for every valid transform, and for damaged ones
-// either the same bytes or a damaged-block report, never a write past
-// Target's N bytes.
+// has them, and in parts on two threads (its entries counted and filled in
+// parts too), against the one-chain walk it replaces: the same block for
+// every valid transform, and for damaged ones either the same bytes or a
+// damaged-block report, never a write past Target's N bytes.
 TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
-    T_Second_Thread second_thread;
+    T_Lent_Threads second_thread(1);
     for (const auto& [plain_reads, helpers] : {std::pair<bool, T_KYL_Helpers*>{false, nullptr}, {true, nullptr},
                                                {false, &second_thread}}) {
         T_KYL_Test_Seam::Plain_Walk_Reads(BWT) = plain_reads;
@@ -438,6 +425,45 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
         }
     }
     BWT.Helpers = nullptr;
+}
+
+// Long blocks sorted whole, by the induced sort in parts, with no thread,
+// one and three threads lent: the same transform, and a suffix order; and
+// by the route the pair counts (counted in parts) choose.  The blocks give
+// the levels below the first long strings of names too (text, four
+// symbols), few names (periodic, long copies), long runs, and bytes at and
+// next to 0xFF, the value that pads the substrings' keys.
+TEST_F(T_BWT_Test, Sort_In_Parts_Gives_The_Same_Transform_On_Threads) {
+    std::string text;
+    std::mt19937 random(7);
+    const char* words[] = {"the ", "of ", "block ", "sorting ", "and ", "a ", "compressor ", "run ", "\n"};
+    while (text.size() < 1200000) text += words[random() % std::size(words)];
+    T_Bytes near_top = Random_Block(700000, 3, 8);
+    for (std::uint8_t& b : near_top) b = std::uint8_t(0xFF - b);
+    T_Bytes runs;
+    while (runs.size() < 600000) runs.insert(runs.end(), 1 + random() % 3000, std::uint8_t(random() % 2 ? 0xFF : 'x'));
+    const std::vector<T_Bytes> blocks = {Bytes_Of(text), Random_Block(1000000, 4, 9),
+                                         Repeated_Block(Bytes_Of("abcab"), 700000),
+                                         Repeated_Block(Random_Block(20000, 256, 10), 900000), near_top, runs};
+    T_Lent_Threads one(1), three(3);
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+        SCOPED_TRACE("block " + std::to_string(k));
+        const T_Transformed alone = Encode(blocks[k], T_Mode::Automatic, true);
+        ASSERT_TRUE(Is_Suffix_Order(blocks[k], Data.Index_Array + 1));
+        Encode(blocks[k]);
+        const bool routed_to_bucket_sort = !T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT);
+        for (T_KYL_Helpers* helpers : {static_cast<T_KYL_Helpers*>(&one), static_cast<T_KYL_Helpers*>(&three)}) {
+            BWT.Helpers = helpers;
+            const T_Transformed in_parts = Encode(blocks[k], T_Mode::Automatic, true);
+            const T_Transformed routed = Encode(blocks[k]);
+            const bool routed_alike = routed_to_bucket_sort == !T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT);
+            BWT.Helpers = nullptr;
+            EXPECT_EQ(in_parts.Output, alone.Output);
+            EXPECT_EQ(in_parts.Primary, alone.Primary);
+            EXPECT_EQ(routed.Output, alone.Output);
+            EXPECT_TRUE(routed_alike);
+        }
+    }
 }
 
 }  // namespace

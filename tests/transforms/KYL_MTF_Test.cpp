@@ -102,6 +102,27 @@ TEST_F(T_MTF_Test, Block_Loops_Match_Symbol_Operations) {
     }
 }
 
+// A long block encoded in parts on lent threads, each part starting from
+// the list the bytes before it leave: the ranks and the list of one thread.
+// Some values occur only near the start and some never, so that the lists
+// of the later parts reach far back.
+TEST_F(T_MTF_Test, Encodes_In_Parts_On_Threads) {
+    std::mt19937 random(23);
+    T_Bytes block(1 << 20);
+    for (auto& b : block) b = std::uint8_t(random() % 16 == 0 ? random() % 200 : random() % 8);
+    block[10] = 250;
+    block[11] = 251;
+    const T_Bytes alone = Encode(block);
+    const T_KYL_MTF reference = MTF;
+    T_Lent_Threads one(1);
+    MTF.Helpers = &one;
+    const T_Bytes in_parts = Encode(block);
+    MTF.Helpers = nullptr;
+    EXPECT_EQ(in_parts, alone);
+    EXPECT_TRUE(std::equal(std::begin(MTF.Symbol_At), std::end(MTF.Symbol_At), std::begin(reference.Symbol_At)));
+    EXPECT_TRUE(Is_Consistent(MTF));
+}
+
 TEST_F(T_MTF_Test, Every_Block_Starts_From_The_Identity_List) {
     const T_Bytes block = {9, 9, 3, 250, 3, 0, 9};
     const T_Bytes first = Encode(block);

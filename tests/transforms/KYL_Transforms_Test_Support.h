@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KYL_Block_Harness.h"
@@ -46,6 +49,26 @@ protected:
         return std::all_of(buffer.Data + from, buffer.Data + Block_Buffer_Capacity,
                            [value](std::uint8_t b) { return b == value; });
     }
+};
+
+// Lends `threads` more threads: each, and the calling one, takes the next
+// part that none has begun, as the pipeline's idle workers do.
+class T_Lent_Threads final : public T_KYL_Helpers {
+public:
+    explicit T_Lent_Threads(int threads) : Threads(threads) {}
+    void Run_Parts(int count, const std::function<void(int)>& part) override {
+        std::atomic<int> next = 0;
+        auto take_parts = [&] {
+            for (int k = next++; k < count; k = next++) part(k);
+        };
+        std::vector<std::thread> others;
+        for (int t = 0; t < Threads; ++t) others.emplace_back(take_parts);
+        take_parts();
+        for (std::thread& other : others) other.join();
+    }
+
+private:
+    int Threads;
 };
 
 // ---------------------------------------------------------------- blocks
