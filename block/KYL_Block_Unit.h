@@ -27,21 +27,21 @@ static_assert(Block_Size >= 4096 && Block_Size % 16 == 0, "room for the header a
 #else
 inline constexpr std::int32_t Block_Size = 0x500000;             // 5,242,880
 #endif
-inline constexpr std::int32_t Read_Ahead =                       // 5,570,560
+inline constexpr std::int32_t Read_Ahead =  // 5,570,560
     Block_Size + (Block_Size / 16 > 4096 ? Block_Size / 16 : 4096);
 inline constexpr std::int32_t Block_Region_Size = Read_Ahead + 32;  // 5,570,592
 inline constexpr std::int32_t Block_Buffer_Offset = 16;          // Data stands 16 bytes in
 inline constexpr std::int32_t Block_Buffer_Capacity =            // 5,570,576 bytes from Data
     Block_Region_Size - Block_Buffer_Offset;
-inline constexpr std::int32_t Header_Capacity = Block_Size / 16; // 327,680
-inline constexpr std::int32_t Area_Entries = Read_Ahead;         // entries of each 32-bit area
+inline constexpr std::int32_t Header_Capacity = Block_Size / 16;  // 327,680
+inline constexpr std::int32_t Area_Entries = Read_Ahead;          // entries of each 32-bit area
 // Where Index_Array starts in the arena; it and Work_Array behind it, the
 // suffix array and the inverse walk's vector, are used in full by a large
 // block and read at random.
 inline constexpr std::int64_t Random_Access_Offset =
     2 * std::int64_t(Block_Region_Size) + Header_Capacity + Area_Entries + 2 * std::int64_t(Area_Entries) * 4;
 // The two block regions, the header, the byte area and four 32-bit areas.
-inline constexpr std::int64_t Arena_Size =                       // 106,168,384
+inline constexpr std::int64_t Arena_Size =  // 106,168,384
     Random_Access_Offset + 2 * std::int64_t(Area_Entries) * 4;
 #ifndef KYL_TEST_BLOCK_SIZE
 static_assert(Read_Ahead == 0x550000 && Block_Region_Size == 0x550020 && Header_Capacity == 0x50000 &&

@@ -26,9 +26,9 @@ private:
 
 void T_KYL_File_Codec::Run_File_Loop(T_KYL_Stream& stream, T_Files& files) {
     for (;;) {
-        KYL_Drain_Stream(stream, std::numeric_limits<std::size_t>::max(), [&files](std::span<const std::uint8_t> piece) {
-            files.Output->Write(piece.data(), piece.size());
-        });
+        KYL_Drain_Stream(
+            stream, std::numeric_limits<std::size_t>::max(),
+            [&files](std::span<const std::uint8_t> piece) { files.Output->Write(piece.data(), piece.size()); });
         if (stream.Finished()) break;
         // With the output taken, a stream that is not finished wants input.
         const std::span<std::uint8_t> space = stream.Input_Space();

@@ -23,8 +23,7 @@ static_assert(2 * Max_Record_Length <= std::size_t(Area_Entries) * 4, "the recor
 
 }  // namespace
 
-T_KYL_MCP::T_KYL_MCP()
-    : Arena(KYL_Allocate_Block_Memory(std::size_t(Arena_Size), std::size_t(Random_Access_Offset))) {
+T_KYL_MCP::T_KYL_MCP() : Arena(KYL_Allocate_Block_Memory(std::size_t(Arena_Size), std::size_t(Random_Access_Offset))) {
     Carve_Arena(Arena.get());
     CRC32 = std::make_unique<T_KYL_CRC32>();
     BWT = std::make_unique<T_KYL_BWT>();

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::span<const std::uint8_t> rest(data, size); !rest.empty() && expanded <= kyl_fuzz::Expansion_Limit;) {
             // The input ends here, so every record is whole or damaged.
             const T_KYL_Expanded_Record record = controller.Expand_Record(rest, true);
-            if (record.Consumed == 0 || record.Consumed > rest.size()) kyl_fuzz::Fail("a record framed outside the input");
+            if (record.Consumed == 0 || record.Consumed > rest.size())
+                kyl_fuzz::Fail("a record framed outside the input");
             if (record.Block.size() > std::size_t(Block_Size)) kyl_fuzz::Fail("a block longer than a block");
             expanded += record.Block.size();
             rest = rest.subspan(record.Consumed);

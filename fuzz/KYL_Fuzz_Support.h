@@ -135,8 +135,6 @@ inline int Through_Stream(int direction, unsigned threads, const std::uint8_t* d
     return out.size() > limit ? KYL_DST_TOO_SMALL : status;
 }
 
-inline bool Same(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-    return std::ranges::equal(a, b);
-}
+inline bool Same(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) { return std::ranges::equal(a, b); }
 
 }  // namespace kyl_fuzz

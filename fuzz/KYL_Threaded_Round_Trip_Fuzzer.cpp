@@ -49,8 +49,8 @@ T_KYL_Pipeline& Pipeline(unsigned threads) {
 void Compress_On_One_Thread(std::span<const std::uint8_t> data, std::uint8_t transform, T_Bytes& out) {
     out.clear();
     for (std::size_t at = 0; at < data.size(); at += std::size_t(Block_Size)) {
-        const T_KYL_Record record =
-            Controller().Compress_Block(data.subspan(at, std::min(data.size() - at, std::size_t(Block_Size))), transform);
+        const T_KYL_Record record = Controller().Compress_Block(
+            data.subspan(at, std::min(data.size() - at, std::size_t(Block_Size))), transform);
         out.insert(out.end(), record.Header.begin(), record.Header.end());
         out.insert(out.end(), record.Payload.begin(), record.Payload.end());
     }
@@ -131,8 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (!kyl_fuzz::Same(compressed, reference)) kyl_fuzz::Fail("threads gave other compressed bytes");
 
         if (through_library) {
-            const kyl_fuzz::T_Result result = kyl_fuzz::Expand(compressed.data(), compressed.size(), library_expanded,
-                                                               expand_threads, data.size());
+            const kyl_fuzz::T_Result result =
+                kyl_fuzz::Expand(compressed.data(), compressed.size(), library_expanded, expand_threads, data.size());
             if (result.Status != KYL_OK) kyl_fuzz::Fail("expansion on several threads failed");
             expanded = result.Bytes;
         } else {

@@ -191,7 +191,8 @@ void T_KYL_BWT::Count_Pairs() {
     T_KYL_Helpers* const helpers = Helpers;
     const int parts = helpers && Length >= Pair_Parts_From ? Pair_Parts : 1;
     auto count_part = [this, parts, &t](int part) {
-        std::int32_t* const counts = parts == 1 ? t.Pair_Start : reinterpret_cast<std::int32_t*>(Work_Area) + std::size_t(part) * Pair_Count;
+        std::int32_t* const counts =
+            parts == 1 ? t.Pair_Start : reinterpret_cast<std::int32_t*>(Work_Area) + std::size_t(part) * Pair_Count;
         std::fill(counts, counts + Pair_Count, 0);
         const std::int32_t from = std::int32_t(std::int64_t(Length) * part / parts);
         const std::int32_t to = std::int32_t(std::int64_t(Length) * (part + 1) / parts);
@@ -450,8 +451,8 @@ void T_KYL_BWT::Sort_Whole_Block() {
     assert(std::size_t(Length) + 1 + Induced_Sort_Type_Words(Length) <= std::size_t(Area_Entries));
     assert(Induced_Sort_Work_Words(Length) <= std::size_t(Area_Entries));
     Used_Whole_Block_Sort = true;
-    Primary_Index = Induced_Sort_Transform(Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length),
-                                           Work_Area, Output, Helpers);
+    Primary_Index = Induced_Sort_Transform(
+        Input, N, Suffix_Array, reinterpret_cast<std::uint32_t*>(Suffix_Array + Length), Work_Area, Output, Helpers);
 }
 
 // ------------------------------------------------------------ comparison

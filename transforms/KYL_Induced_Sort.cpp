@@ -98,9 +98,7 @@ void Run_In_Parts(T_KYL_Helpers* helpers, int count, const std::function<void(in
 }
 
 // The first of `count` items in part k of `parts`.
-std::int32_t Part_Start(std::int32_t count, int k, int parts) {
-    return std::int32_t(std::int64_t(count) * k / parts);
-}
+std::int32_t Part_Start(std::int32_t count, int k, int parts) { return std::int32_t(std::int64_t(count) * k / parts); }
 
 // ------------------------------------------------------------- the types
 
@@ -390,7 +388,10 @@ public:
     // span_of[p / 2]: the symbols of the substring at p, its last LMS
     // position included.  Names take symbol_bits bits.
     T_Substring_Sorter(const T_Symbol* s, const std::int32_t* span_of, T_Row* rows, int symbol_bits)
-        : S(s), Span_Of(span_of), Rows(rows), Symbol_Bits(symbol_bits),
+        : S(s),
+          Span_Of(span_of),
+          Rows(rows),
+          Symbol_Bits(symbol_bits),
           Key_Symbols(Bytes ? Byte_Key_Symbols : 64 / symbol_bits),
           Padding((std::uint64_t(1) << symbol_bits) - 1) {}
 
@@ -505,12 +506,11 @@ private:
 
     // The counting split of byte rows by key byte Settled, in place by
     // following cycles of displaced rows.
-    void Split_By_Byte(const T_Range& range)
-        requires Bytes
-    {
+    void Split_By_Byte(const T_Range& range) requires Bytes {
         const int shift = 64 - 8 * (range.Settled + 1);
         std::int32_t count[256] = {}, next[256], end[256];
-        for (std::int32_t k = range.Lo; k < range.Hi; ++k) ++count[(Key(Rows[k]) << Byte_Position_Bits >> shift) & 0xFF];
+        for (std::int32_t k = range.Lo; k < range.Hi; ++k)
+            ++count[(Key(Rows[k]) << Byte_Position_Bits >> shift) & 0xFF];
         for (std::int32_t b = 0, start = range.Lo; b < 256; ++b) {
             next[b] = start;
             start += count[b];
@@ -590,7 +590,6 @@ bool Before_Last_Substring(const std::uint8_t* s, std::int32_t p, std::int32_t s
     }
     return false;  // the sentinel is below every byte
 }
-
 
 // Stage 1 by comparison: names the LMS substrings and leaves the string of
 // names, in text order, in sa[n-n1..n-1], as Name_LMS_Substrings does;
@@ -682,8 +681,9 @@ std::int32_t Sort_And_Name_Substrings(const T_Level<T_Symbol>& level, std::int32
     part_bucket[0] = 0;
     for (std::size_t k = 1; k < std::size_t(parts); ++k) {
         const std::int32_t goal = Part_Start(m, int(k), parts);
-        part_bucket[k] = std::max(part_bucket[k - 1],
-                                  std::int32_t(std::upper_bound(bucket_end, bucket_end + bucket_count, goal) - bucket_end));
+        part_bucket[k] =
+            std::max(part_bucket[k - 1],
+                     std::int32_t(std::upper_bound(bucket_end, bucket_end + bucket_count, goal) - bucket_end));
     }
     Run_In_Parts(work.Helpers, parts, [&](int part) {
         T_Sorter sorter(s, span_of, rows, symbol_bits);
@@ -884,8 +884,8 @@ std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const 
 // the level below reuses all of it, so they are rebuilt after it returns.
 void Sort_Names(const std::int32_t* s, std::int32_t n, std::int32_t alphabet, std::int32_t* sa, const T_Work& work) {
     auto* const start = reinterpret_cast<std::int32_t*>(work.Begin);
-    T_Level<std::int32_t> level{s, n - 1, alphabet, start, start + alphabet + 1,
-                                work.Begin + 2 * std::size_t(alphabet) + 1};
+    T_Level<std::int32_t> level{
+        s, n - 1, alphabet, start, start + alphabet + 1, work.Begin + 2 * std::size_t(alphabet) + 1};
     const T_Work below{level.Type_Words + Induced_Sort_Type_Words(n), work.End, work.Helpers};
     auto prepare = [&level, &below] { Prepare_Level(level, below); };
     prepare();

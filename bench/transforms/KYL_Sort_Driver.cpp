@@ -15,18 +15,18 @@
 // more than wall times of two threads would).
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
-#include <atomic>
 #include <functional>
-#include <thread>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KYL_Block_Harness.h"

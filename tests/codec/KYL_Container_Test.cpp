@@ -7,8 +7,8 @@
 
 #include <unistd.h>
 
-#include "KYL_Test_Support.h"
 #include "KYL_Test_Seam.h"
+#include "KYL_Test_Support.h"
 #include "codec/KYL_CRC_Unit.h"
 #include "codec/KYL_File_Unit.h"
 #include "platform/KYL_Platform.h"
@@ -202,7 +202,8 @@ protected:
 TEST_F(Controller_Run, A_Payload_That_Does_Not_Fit_Is_Stored_Raw) {
     T_Bytes original = Text_Like_Bytes(std::size_t(Block_Size) + 5000, 31);
     Write_File(Dir / "in.txt", original);
-    T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(T_KYL_Test_Seam::Block_Codec(Controller))) = 4000;  // the second block's payload fits, the first's does not
+    T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(T_KYL_Test_Seam::Block_Codec(Controller))) =
+        4000;  // the second block's payload fits, the first's does not
     Controller.Compress_File(Dir / "in.txt", Dir / "in.kyl", 1);
     T_KYL_Test_Seam::Payload_Capacity(T_KYL_Test_Seam::Coder(T_KYL_Test_Seam::Block_Codec(Controller))) = Read_Ahead;
     const T_Bytes compressed = Read_File(Dir / "in.kyl");

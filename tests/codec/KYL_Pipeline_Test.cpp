@@ -6,8 +6,8 @@
 
 #include <sched.h>
 
-#include "KYL_Test_Support.h"
 #include "KYL_Test_Seam.h"
+#include "KYL_Test_Support.h"
 #include "codec/KYL_File_Unit.h"
 #include "codec/KYL_Pipeline_Unit.h"
 

@@ -442,9 +442,12 @@ TEST_F(T_BWT_Test, Sort_In_Parts_Gives_The_Same_Transform_On_Threads) {
     for (std::uint8_t& b : near_top) b = std::uint8_t(0xFF - b);
     T_Bytes runs;
     while (runs.size() < 600000) runs.insert(runs.end(), 1 + random() % 3000, std::uint8_t(random() % 2 ? 0xFF : 'x'));
-    const std::vector<T_Bytes> blocks = {Bytes_Of(text), Random_Block(1000000, 4, 9),
+    const std::vector<T_Bytes> blocks = {Bytes_Of(text),
+                                         Random_Block(1000000, 4, 9),
                                          Repeated_Block(Bytes_Of("abcab"), 700000),
-                                         Repeated_Block(Random_Block(20000, 256, 10), 900000), near_top, runs};
+                                         Repeated_Block(Random_Block(20000, 256, 10), 900000),
+                                         near_top,
+                                         runs};
     T_Lent_Threads one(1), three(3);
     for (std::size_t k = 0; k < blocks.size(); ++k) {
         SCOPED_TRACE("block " + std::to_string(k));
