@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Compare kyl with bzip2 -9, xz -6, zstd -19 and the parallel bzip2 tools on whole files.
 
     compare.py [--runs N] [--kyl PATH] [--baseline PATH] [--tools kyl,bzip2,xz,zstd]

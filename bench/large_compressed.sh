@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Expansion of a compressed file larger than 2 GiB: stored blocks of one
 # pseudo-random 5 MiB block, written again and again (cheap to make and to
 # expand), then checked by size and SHA-256 of the expanded file.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Round trip of a file larger than 4 GiB through kyl: make it, compress it,
 # expand it, compare, and print sizes, times and peak memory of both ways.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Make a reproducible mixed test set for benchmarking kyl, or the corpus tars.
 
     make_testset.py OUTDIR [--size-mb 50] [--seed 1] [--corpus [DIR]]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Expansion time of files made of many tiny blocks, as a concatenation of
 # small compressed files gives: 75,000, 150,000 and 300,000 records of a
 # one-byte file each.  The time must grow linearly with the count; each file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "block/KYL_Block_Unit.h"
 
 #include <cassert>

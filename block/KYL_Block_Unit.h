@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block core: the record every stage works on, the sizes of the block
 // memory, the damage check, the byte order of the block header, and the part
 // of the controller that the stages see.  It depends on the standard library

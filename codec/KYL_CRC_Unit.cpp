@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/KYL_CRC_Unit.h"
 
 #include <array>

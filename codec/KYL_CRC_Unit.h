@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRC-32 (reflected, polynomial 0x04C11DB7, initial and final value
 // 0xFFFFFFFF) of a block's uncompressed bytes.
 #pragma once

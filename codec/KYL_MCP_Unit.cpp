@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/KYL_MCP_Unit.h"
 
 #include <algorithm>

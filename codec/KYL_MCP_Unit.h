@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block codec.  T_KYL_MCP owns the block memory and one object of each
 // stage: the one place that knows the order of the stages.  It compresses
 // one block in memory to its record and expands one record in memory back to

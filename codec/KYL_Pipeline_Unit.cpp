@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/KYL_Pipeline_Unit.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Blocks compressed and expanded on several threads at once.  Blocks are
 // independent (every model starts afresh with every block), so workers may
 // code them in any order; their results are handed out in input order, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/KYL_Stream_Unit.h"
 
 #include <algorithm>

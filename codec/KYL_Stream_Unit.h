@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compression and expansion of a byte stream that arrives in pieces of any
 // size.  T_KYL_Stream is what every client sees; the one-thread streams here
 // work on one block codec, the parallel ones (KYL_Pipeline_Unit.h) on a

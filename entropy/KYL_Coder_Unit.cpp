@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "entropy/KYL_Coder_Unit.h"
 
 #include <algorithm>

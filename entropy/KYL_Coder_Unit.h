@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The range coder and the block coder that lays out a block's payload.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "entropy/KYL_Model_Unit.h"
 
 #include <cassert>

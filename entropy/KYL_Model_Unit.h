@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The adaptive frequency models the range coder codes with: the order-0 model,
 // the three-table context model, the escape/group/offset symbol model and the
 // four mantissa models of the block coder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * Compresses a file and expands it again through libkyl's one-shot calls,
  * the expansion as if its size were not known.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "front/KYL_Batch.h"
 
 #include <cmath>

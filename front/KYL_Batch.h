@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program body: banner, parameters, help, the compression and expansion
 // passes, and the summary.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "front/KYL_Global_Unit.h"
 
 static_assert(Banner_Lines[0].size() == 68, "a rule is 68 underscores");

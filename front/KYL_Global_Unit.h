@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed texts of the console: banner, help, spinner and closing lines.
 #pragma once
 

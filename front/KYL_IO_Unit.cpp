@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "front/KYL_IO_Unit.h"
 
 #include <algorithm>

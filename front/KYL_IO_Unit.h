@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line: parameters, the file list of a pattern, file sizes,
 // output names and the console's number formats.
 #pragma once

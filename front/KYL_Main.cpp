@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kyl console program.
 #include <clocale>
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as compressed data: expansion must end expanded, damaged
 // or too large for its limit, never outside its buffers.
 //

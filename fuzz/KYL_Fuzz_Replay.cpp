@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over the files given (or the files of the folders
 // given), without the fuzzing engine: keeps past findings covered in ctest.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fuzz targets share: the library calls into buffers that outlive
 // the input, the pieces a stream is fed and drained in, and the way a target
 // reports a broken promise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as one record for the block codec: it frames the record or
 // calls it damaged, and a record it expands is the one it framed.
 #include <span>

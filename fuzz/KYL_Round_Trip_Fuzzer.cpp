@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes compressed and expanded again must come back unchanged.
 //
 // The blocks go through one controller kept from one input to the next, as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as compressed data, fed to an expanding stream in pieces of
 // random sizes and taken out in pieces of random sizes: the stream, on one
 // thread or on three, must come to the same end as the one-shot call on one,

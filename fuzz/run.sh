@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer, blocks of 4 KiB) and runs each for DURATION,
 # starting from the seeds in fuzz/corpus/<target>/.  In build-fuzz/ (or the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libkyl: block-sorting compression in memory.
  *

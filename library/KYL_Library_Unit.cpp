@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library over the block codec: one-shot calls and streams on
 // memory.  Every C++ failure stops at this file's edge and becomes a status.
 #include "kyl.h"

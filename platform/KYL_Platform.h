@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The only code that touches the operating system: file streams, directory
 // listing, console, clock, and the cores and memory the process may use.
 // Everything above it is plain computation.

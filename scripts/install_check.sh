@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks an installation of kyl:
 #
 #     install_check.sh [BUILD]      installs BUILD (default build/) into a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything that `cmake --install build` installs (the programs, the
 # libraries, the man pages) and runs kyl on a sample: compress a file, expand
 # it back, compare.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs, with apt-get, whatever the build needs and is missing.  Sourced by
 # the other scripts; takes the Debian package names to check as arguments.
 kyl_require_packages() {

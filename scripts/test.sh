@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the formatting of the lines changed since .clang-format last changed,
 # builds kyl with warnings as errors and runs every test: the unit and command-line tests in a release
 # build and an installation of it with the example built against it, the

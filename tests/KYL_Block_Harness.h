@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A block controller for driving single stages: the record over an arena of
 // its own, set as the thread's Current_Controller while the harness lives.
 #pragma once

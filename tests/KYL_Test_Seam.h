@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tests' way to the controls that production classes keep private:
 // every such class names T_KYL_Test_Seam its friend, and only the tests and
 // the benchmarks define it.

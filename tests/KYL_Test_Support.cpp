@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KYL_Test_Support.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the tests: scratch folders, whole-file reads and writes,
 // and runs of the real kyl program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transforms/KYL_BWT_Unit.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block-sorting transform and its inverse.
 //
 // Encode sorts all suffixes of a block of N bytes extended by an end-of-block

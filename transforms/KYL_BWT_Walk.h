@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The last-to-first walk that restores a block from its transform.
 //
 // Each row's entry holds its successor row (the row of the suffix one byte

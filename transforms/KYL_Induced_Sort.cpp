@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transforms/KYL_Induced_Sort.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-block suffix sorting by induced sorting, linear in the block length
 // whatever its contents.  The block transform orders most blocks with it;
 // only blocks whose suffixes part after a few bytes sort faster by direct

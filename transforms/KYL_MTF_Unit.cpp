@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transforms/KYL_MTF_Unit.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list-update stage: plain move-to-front over the 256 byte values.  Every
 // block starts from the identity list; a byte is coded as its rank before it
 // moves to the front.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transforms/KYL_RLE_EXP_Unit.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-length stage: a run of L >= Threshold equal bytes keeps
 // Threshold + e copies, e being the exponent class of its run value
 // x = L - Threshold (e = Log2_Floor(x)); x itself goes to Run_Array when e >= 1

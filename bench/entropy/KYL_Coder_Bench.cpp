@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the block coder on the rank stream of a block-sorted text block:
 // the corpus text (every text file of both corpora, then the same text with
 // its letters rotated by 13 places until the block is full) is run through

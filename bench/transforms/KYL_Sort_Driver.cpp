@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the suffix sort once on one block of a file, for instruction counts
 // under callgrind and for quick checks that the output did not change:
 //

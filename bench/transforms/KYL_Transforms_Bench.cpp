@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the block transforms on full 5 MB blocks.  The suffix sort is
 // timed on text and on the periodic shapes that defeat direct comparison;
 // the inverse walk and the two byte stages on the text block's own chain.

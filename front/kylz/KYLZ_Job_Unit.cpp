@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "front/kylz/KYLZ_Job_Unit.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One input of kylz from start to end: its output chosen and guarded, its
 // bytes pumped through a libkyl stream, its report and progress.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kylz: the kyl format with the conventions of the Unix compressors: pipes,
 // several files, -d/-t/-l/-k/-f, all cores and a progress line.
 #include <clocale>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of kylz: options in the Unix manner (short ones combine,
 // long ones may be cut to a beginning no other shares and take their value
 // after '=' or as the next argument, "--" ends them) and the list of files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line of kylz on standard error: bytes done, percent when the
 // size is known, speed and time left, redrawn at most ten times a second,
 // kept within the terminal's width and cleared at the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block core: the record services the stages call, the side-table slots,
 // the header byte order, and the per-thread Current_Controller.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block container as expansion meets it: stored blocks, block boundaries,
 // damaged and truncated files, and platform failures at chosen points.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The controller's arena and the framing of records in memory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files on several threads: the bytes of one thread for every size and thread
 // count, and the end of one thread when a block is damaged or a file fails.
 #include <gtest/gtest.h>

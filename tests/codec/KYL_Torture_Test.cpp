@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Damaged copies of valid compressed data, expanded through the library:
 // every single-bit flip near the start, a sample elsewhere, and every
 // truncation.  Each must expand to exactly the original or give KYL_DAMAGED

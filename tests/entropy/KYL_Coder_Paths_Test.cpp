@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block coder's symbol loops and the range coder's position search take
 // shortcuts of their own; these tests hold them against the plain steps
 // (T_Reference_Encoder, T_Reference_Decoder) on long streams, so that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kylz run for real, through the shell, the way people use it: tar, pipes,
 // several files, tests, listings, signals and a full disk.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console program run for real in scratch folders.
 #include <gtest/gtest.h>
 

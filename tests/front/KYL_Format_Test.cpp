@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files the program writes, byte for byte, and round trips of many kinds.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program never loses a user's file: outputs appear whole or not
 // at all, links and collisions cannot redirect them, and the exit status
 // tells a script what happened.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A layer's includes, as its build gives them: each header named by a
 // KYL_PROBE_<layer> definition, included as a layer's own code includes it.
 #ifdef KYL_PROBE_kyl_platform

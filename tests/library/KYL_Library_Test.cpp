@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library: one-shot calls against the program's own files, streams in
 // pieces of any size, contexts on several threads, and exact destinations.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared helpers of the transform tests: a harness whose block record the
 // stages work on, block generators, and two independent checks of a suffix
 // order.
