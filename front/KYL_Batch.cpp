@@ -166,34 +166,32 @@ int KYL_Run(const std::vector<std::string>& arguments, std::ostream& console_str
     T_Statistics statistics;
     Print_Lines(console, Banner_Lines);
     T_Parameters parameters;
-    int status = Exit_Success;
+    int status = KYL_Exit_Success;
     {
         const T_KYL_IO io(arguments);
         io.Get_Parameters(parameters);
         if (parameters.Help) Print_Lines(console, Help_Lines);
         // Help that nobody asked for means the command line was not
         // understood: a script must not take that for success.
-        if (parameters.Help && !parameters.Help_Asked && !arguments.empty()) status = Exit_Platform_Failure;
+        if (parameters.Help && !parameters.Help_Asked && !arguments.empty()) status = KYL_Exit_Failure;
         if ((parameters.Compress || parameters.Expand) &&
             parameters.Output_Extension.find_first_of(std::string("/\0", 2)) != std::string::npos) {
             Report_Failure(console, "the output extension \"" + parameters.Output_Extension +
                                         "\" cannot be used: an extension may not contain \"/\"");
-            return Exit_Platform_Failure;
+            return KYL_Exit_Failure;
         }
         try {
-            if (parameters.Compress && !Run_Pass(console, io, parameters, true, statistics))
-                status = Exit_Platform_Failure;
-            if (parameters.Expand && !Run_Pass(console, io, parameters, false, statistics))
-                status = Exit_Platform_Failure;
+            if (parameters.Compress && !Run_Pass(console, io, parameters, true, statistics)) status = KYL_Exit_Failure;
+            if (parameters.Expand && !Run_Pass(console, io, parameters, false, statistics)) status = KYL_Exit_Failure;
         } catch (const T_KYL_Damaged_Block&) {
             Report_Damaged_Block(console);
-            return Exit_Damaged_Input;
+            return KYL_Exit_Damaged;
         } catch (const T_KYL_Platform_Error& error) {
             Report_Failure(console, error.what());
-            return Exit_Platform_Failure;
+            return KYL_Exit_Failure;
         } catch (const std::bad_alloc&) {
             Report_Failure(console, "out of memory");
-            return Exit_Platform_Failure;
+            return KYL_Exit_Failure;
         }
     }
     if (parameters.Compress || parameters.Expand) Print_Summary(console, parameters, statistics, start);

@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-// Exit statuses of a run.
-inline constexpr int Exit_Success = 0;
-inline constexpr int Exit_Platform_Failure = 1;  // a file or memory failure
-inline constexpr int Exit_Damaged_Input = 2;     // a CRC mismatch or a damaged block
+#include "platform/KYL_Exit_Status.h"
 
 // Runs the program with the command-line parameters 1, 2, ... and returns the
 // exit status.  Everything the run prints goes to `console`.

@@ -127,12 +127,12 @@ std::string Table(const std::vector<std::vector<std::string>>& rows, std::vector
 int KYLZ_Print(const std::string& text) {
     try {
         Print(text);
-        return KYLZ_Exit_Success;
+        return KYL_Exit_Success;
     } catch (const T_KYL_Broken_Pipe&) {
         KYL_End_By_Broken_Pipe();
     } catch (const T_KYL_Platform_Error& error) {
         std::cerr << "kylz: " << error.what() << '\n';
-        return KYLZ_Exit_Error;
+        return KYL_Exit_Failure;
     }
 }
 
@@ -156,10 +156,10 @@ void T_KYLZ_Jobs::Process(const std::string& argument) {
         return;
     }
     switch (const T_KYL_Entry_Kind kind = KYL_Entry_Kind(argument)) {
-        case T_KYL_Entry_Kind::Missing: Fail(argument + ": No such file or directory", KYLZ_Exit_Error); return;
+        case T_KYL_Entry_Kind::Missing: Fail(argument + ": No such file or directory", KYL_Exit_Failure); return;
         case T_KYL_Entry_Kind::Folder:
             if (Options.Recursive) Process_Folder(argument);
-            else Fail(argument + " is a folder -- ignored (use -r to walk into it)", KYLZ_Exit_Error);
+            else Fail(argument + " is a folder -- ignored (use -r to walk into it)", KYL_Exit_Failure);
             return;
         case T_KYL_Entry_Kind::Regular:
         case T_KYL_Entry_Kind::Link:
@@ -172,7 +172,7 @@ void T_KYLZ_Jobs::Process_Folder(const std::string& folder) {
     try {
         entries = KYL_Folder_Entries(folder);
     } catch (const T_KYL_Platform_Error& error) {
-        Fail(error.what(), KYLZ_Exit_Error);
+        Fail(error.what(), KYL_Exit_Failure);
         return;
     }
     const std::string prefix = folder.back() == '/' ? folder : folder + "/";
@@ -190,12 +190,12 @@ bool T_KYLZ_Jobs::Refuse_Terminal(bool reads_standard_input) {
     if (Options.Force) return false;
     const bool compress = Options.Mode == T_KYLZ_Mode::Compress;
     if (compress && KYL_Is_Terminal(1)) {
-        Fail("compressed data not written to a terminal (use -f to force)", KYLZ_Exit_Error);
+        Fail("compressed data not written to a terminal (use -f to force)", KYL_Exit_Failure);
         return true;
     }
     // Nobody types compressed data: a terminal here is a forgotten file name.
     if (!compress && reads_standard_input && KYL_Is_Terminal(0)) {
-        Fail("compressed data not read from a terminal. Use -f to force.", KYLZ_Exit_Error);
+        Fail("compressed data not read from a terminal. Use -f to force.", KYL_Exit_Failure);
         return true;
     }
     return false;
@@ -207,19 +207,19 @@ void T_KYLZ_Jobs::Process_Standard_Input() {
 
 bool T_KYLZ_Jobs::Refuse_Input(const std::string& name, T_KYL_Entry_Kind kind, bool named_on_command_line) {
     if (kind == T_KYL_Entry_Kind::Link && KYL_File_Size(name) < 0) {
-        Fail(name + ": the link leads nowhere", KYLZ_Exit_Error);
+        Fail(name + ": the link leads nowhere", KYL_Exit_Failure);
         return true;
     }
     const bool beside = !(Options.To_Standard_Output || Options.Mode == T_KYLZ_Mode::Test ||
                           Options.Mode == T_KYLZ_Mode::List);
     if (kind == T_KYL_Entry_Kind::Other && beside) {
-        Fail(name + " is not a regular file -- ignored", KYLZ_Exit_Error);
+        Fail(name + " is not a regular file -- ignored", KYL_Exit_Failure);
         return true;
     }
     // An output beside a link would stand beside the link, not its file, and
     // --rm would remove the link alone.
     if (kind == T_KYL_Entry_Kind::Link && beside && named_on_command_line && !Options.Force) {
-        Fail(name + ": is a symbolic link -- skipped", KYLZ_Exit_Error);
+        Fail(name + ": is a symbolic link -- skipped", KYL_Exit_Failure);
         return true;
     }
     return false;
@@ -240,7 +240,7 @@ void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, b
             // Only an output beside the input needs the suffix, to make its name.
             if (Options.To_Standard_Output) break;
             if (!Ends_With(name, Suffix) || Last_Component(name) == Suffix) {
-                if (named_on_command_line) Fail(name + ": unknown suffix -- ignored", KYLZ_Exit_Error);
+                if (named_on_command_line) Fail(name + ": unknown suffix -- ignored", KYL_Exit_Failure);
                 return;
             }
             output = name.substr(0, name.size() - Suffix.size());
@@ -252,7 +252,7 @@ void T_KYLZ_Jobs::Process_File(const std::string& name, T_KYL_Entry_Kind kind, b
     if (!to_file) output.clear();
     if (!to_file && Refuse_Terminal(false)) return;
     if (to_file && !Options.Force && KYL_Entry_Kind(output) != T_KYL_Entry_Kind::Missing) {
-        Fail(output + " already exists -- skipped (use -f to overwrite)", KYLZ_Exit_Error);
+        Fail(output + " already exists -- skipped (use -f to overwrite)", KYL_Exit_Failure);
         return;
     }
     Run(name, output, false);
@@ -265,7 +265,7 @@ void T_KYLZ_Jobs::Remove_Input(const T_KYL_Input_File& input) {
     if (!KYL_Remove_Unchanged_File(input.Name(), input.Identity()))
         Fail(input.Name() + ": file changed while it was " +
                  (Options.Mode == T_KYLZ_Mode::Compress ? "compressed" : "expanded") + ", not removed",
-             KYLZ_Exit_Error);
+             KYL_Exit_Failure);
 }
 
 void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_name, bool from_standard_input) {
@@ -279,7 +279,7 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
         if (const std::uint64_t links = input->Identity().Links; removes && !Options.Force && links > 1) {
             Fail(input_name + " has " + std::to_string(links - 1) + " other link" + (links > 2 ? "s" : "") +
                      " -- skipped",
-                 KYLZ_Exit_Error);
+                 KYL_Exit_Failure);
             return;
         }
         const bool compress = Options.Mode == T_KYLZ_Mode::Compress;
@@ -314,15 +314,14 @@ void T_KYLZ_Jobs::Run(const std::string& input_name, const std::string& output_n
     } catch (const T_KYLZ_Stream_Failure& failure) {
         const bool damaged = failure.Status == KYL_DAMAGED || failure.Status == KYL_TRUNCATED;
         const char* damage = failure.Status == KYL_TRUNCATED ? "unexpected end of input" : "damaged compressed data";
-        Fail(input_name + ": " + (damaged ? damage : failure.what()),
-             damaged ? KYLZ_Exit_Damaged : KYLZ_Exit_Error);
+        Fail(input_name + ": " + (damaged ? damage : failure.what()), damaged ? KYL_Exit_Damaged : KYL_Exit_Failure);
     } catch (const T_KYL_Broken_Pipe&) {
         // The stream, its threads and any output are gone by now.
         KYL_End_By_Broken_Pipe();
     } catch (const T_KYL_Platform_Error& error) {
-        Fail(error.what(), KYLZ_Exit_Error);
+        Fail(error.what(), KYL_Exit_Failure);
     } catch (const std::bad_alloc&) {
-        Fail(input_name + ": out of memory", KYLZ_Exit_Error);
+        Fail(input_name + ": out of memory", KYL_Exit_Failure);
     }
 }
 
@@ -353,9 +352,9 @@ int T_KYLZ_Jobs::Finish() {
     } catch (const T_KYL_Broken_Pipe&) {
         KYL_End_By_Broken_Pipe();
     } catch (const T_KYL_Platform_Error& error) {
-        Fail(error.what(), KYLZ_Exit_Error);
+        Fail(error.what(), KYL_Exit_Failure);
     }
     // A report asked for with -v that could not be written is a failure too.
-    if (Options.Verbosity > 1 && !std::cerr) Status = std::max(Status, KYLZ_Exit_Error);
+    if (Options.Verbosity > 1 && !std::cerr) Status = std::max(Status, KYL_Exit_Failure);
     return Status;
 }

@@ -10,11 +10,8 @@
 #include <vector>
 
 #include "front/kylz/KYLZ_Options_Unit.h"
+#include "platform/KYL_Exit_Status.h"
 #include "platform/KYL_Platform.h"
-
-inline constexpr int KYLZ_Exit_Success = 0;
-inline constexpr int KYLZ_Exit_Error = 1;    // an error on some file
-inline constexpr int KYLZ_Exit_Damaged = 2;  // damaged compressed input
 
 // What list mode reports of one file, and adds up over all.
 struct T_KYLZ_Listing {
@@ -64,7 +61,7 @@ private:
     void Fail(const std::string& message, int status);
 
     const T_KYLZ_Options& Options;
-    int Status = KYLZ_Exit_Success;
+    int Status = KYL_Exit_Success;
     std::vector<std::pair<std::string, T_KYLZ_Listing>> Listed;
     // Runs between an output's commit and its input's removal (tests only).
     std::function<void(const std::string& input_name)> Before_Removal;

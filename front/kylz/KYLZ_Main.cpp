@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     const std::optional<T_KYLZ_Options> options = Parse_KYLZ_Options(program, arguments, error);
     if (!options) {
         std::cerr << "kylz: " << error << "\nTry 'kylz --help' for more information.\n";
-        return KYLZ_Exit_Error;
+        return KYL_Exit_Failure;
     }
     if (options->Show_Help) return KYLZ_Print(KYLZ_Help_Text);
     if (options->Show_Version) return KYLZ_Print(std::string("kylz ") + kyl_version_string() + '\n');
