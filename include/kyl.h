@@ -13,7 +13,10 @@
  * stream it is given.  KYL_INTERNAL_ERROR, a failure the library did not
  * foresee, can come from every call that codes blocks: kyl_compress,
  * kyl_expand and the stream calls other than kyl_stream_free.  Different
- * threads may use the library at once, each with its own streams.
+ * threads may use the library at once, each with its own streams.  One
+ * stream is used by one thread at a time: the library takes no lock on it,
+ * and calls on one stream from two threads at once are not allowed (hand a
+ * stream to another thread only once the first has returned from its call).
  *
  * Memory: each one-shot call and each stream reserves about 110 MB of address
  * space for every thread it runs and touches what its blocks need: about
