@@ -32,6 +32,8 @@ constexpr std::int32_t Pair_Count = 65536;
 // are lent.
 constexpr std::int32_t Pair_Parts_From = 1 << 18;
 constexpr int Pair_Parts = 4;
+// The parts' tables live in Work_Area, which small-block builds keep small.
+constexpr bool Pair_Parts_Fit = std::int64_t(Pair_Parts) * Pair_Count <= Area_Entries;
 constexpr std::int32_t Zero_Tail = 257;
 // Ranges at or below this many rows are finished by Shell_Sort.
 constexpr std::int32_t Small_Range = 12;
@@ -190,7 +192,7 @@ void T_KYL_BWT::Sort_Suffixes() {
 void T_KYL_BWT::Count_Pairs() {
     T_Sort_Tables& t = *Sort_Tables;
     T_KYL_Helpers* const helpers = Helpers;
-    const int parts = helpers && Length >= Pair_Parts_From ? Pair_Parts : 1;
+    const int parts = Pair_Parts_Fit && helpers && Length >= Pair_Parts_From ? Pair_Parts : 1;
     auto count_part = [this, parts, &t](int part) {
         std::int32_t* const counts =
             parts == 1 ? t.Pair_Start : reinterpret_cast<std::int32_t*>(Work_Area) + std::size_t(part) * Pair_Count;
@@ -203,7 +205,6 @@ void T_KYL_BWT::Count_Pairs() {
     if (parts == 1) {
         count_part(0);
     } else {
-        static_assert(std::int64_t(Pair_Parts) * Pair_Count <= Area_Entries, "the tables fit in Work_Area");
         helpers->Run_Parts(parts, count_part);
         const auto* const tables = reinterpret_cast<const std::int32_t*>(Work_Area);
         for (std::int32_t k = 0; k < Pair_Count; ++k) {
