@@ -73,8 +73,12 @@ struct T_Level {
 // ------------------------------------------------------------------ parts
 
 // Levels at least this long pass over their string in parts when threads
-// are lent, and then sort their LMS substrings by comparison.
-constexpr std::int32_t Parts_From = 1 << 18;
+// are lent, and then sort their LMS substrings by comparison: the block from
+// a quarter of a megabyte, a string of names from a million.  Shorter passes
+// gain less than a part can lose on a busy machine, where the pass waits for
+// a lent thread that the machine has stopped in the middle of its part.
+template <class T_Symbol>
+constexpr std::int32_t Parts_From = sizeof(T_Symbol) == 1 ? 1 << 18 : 1 << 20;
 // Parts of a pass when threads are lent.
 constexpr int Pass_Parts = 16;
 
@@ -87,7 +91,10 @@ struct T_Work {
 };
 
 // The parts a pass over a level of n symbols is cut into.
-int Parts_Of(const T_Work& work, std::int32_t n) { return work.Helpers && n >= Parts_From ? Pass_Parts : 1; }
+template <class T_Symbol>
+int Parts_Of(const T_Work& work, std::int32_t n) {
+    return work.Helpers && n >= Parts_From<T_Symbol> ? Pass_Parts : 1;
+}
 
 // Runs part(0..count-1) through the lent threads, or all here.
 void Run_In_Parts(T_KYL_Helpers* helpers, int count, const std::function<void(int)>& part) {
@@ -165,7 +172,7 @@ void Prepare_Level(const T_Level<T_Symbol>& level, const T_Work& work) {
     words[last >> 5] |= 1u << (last & 31);
     std::int32_t* const start = level.Start;
     std::fill(start, start + level.Alphabet + 1, 0);
-    const int parts = Parts_Of(work, n);
+    const int parts = Parts_Of<T_Symbol>(work, n);
     std::int32_t counts[Pass_Parts][256];
     Run_In_Parts(work.Helpers, parts, [&](int part) {
         Classify_Words(level, Part_Start(word_count, part, parts), Part_Start(word_count, part + 1, parts),
@@ -609,7 +616,7 @@ std::int32_t Sort_And_Name_Substrings(const T_Level<T_Symbol>& level, std::int32
     const std::uint32_t* const words = level.Type_Words;
     auto* const rows = static_cast<T_Row*>(row_area);
     std::int32_t* const span_of = sa + half;
-    const int parts = Parts_Of(work, n);
+    const int parts = Parts_Of<T_Symbol>(work, n);
     const std::int32_t word_count = (last >> 5) + 1;
 
     // The spans, and the LMS positions below the sentinel counted: the rows
@@ -772,7 +779,7 @@ void Place_Sorted_LMS(const T_Level<T_Symbol>& level, std::int32_t* sa, std::int
                       const T_Work& work, std::int32_t* free_area) {
     const std::int32_t last = level.Last, n = last + 1;
     const std::uint32_t* const words = level.Type_Words;
-    const int parts = free_area ? Parts_Of(work, n) : 1;
+    const int parts = free_area ? Parts_Of<T_Symbol>(work, n) : 1;
     const std::int32_t word_count = (last >> 5) + 1;
     if (parts == 1) {
         std::int32_t k = 0;
@@ -842,7 +849,7 @@ std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const 
     std::int32_t n1 = 1, names = 0;
     // Alone, a level sorts its substrings by the induced scans, which cost
     // about what the comparison sort does on one thread.
-    void* const rows = Parts_Of(work, n) > 1 ? Row_Area<T_Symbol>(work, n) : nullptr;
+    void* const rows = Parts_Of<T_Symbol>(work, n) > 1 ? Row_Area<T_Symbol>(work, n) : nullptr;
     if (rows) {
         names = Sort_And_Name_Substrings(level, sa, rows, work, n1);
     } else {

@@ -431,19 +431,31 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
 // Long blocks sorted whole, by the induced sort in parts, with no thread,
 // one and three threads lent: the same transform, and a suffix order; and
 // by the route the pair counts (counted in parts) choose.  The blocks give
-// the levels below the first long strings of names too (text, four
-// symbols), few names (periodic, long copies), long runs, and bytes at and
-// next to 0xFF, the value that pads the substrings' keys.
+// the levels below the first long strings of names too (text, four symbols;
+// prose of many words, whose names take parts too), few names (periodic,
+// long copies), long runs, and bytes at and next to 0xFF, the value that
+// pads the substrings' keys.
 TEST_F(T_BWT_Test, Sort_In_Parts_Gives_The_Same_Transform_On_Threads) {
     std::string text;
     std::mt19937 random(7);
     const char* words[] = {"the ", "of ", "block ", "sorting ", "and ", "a ", "compressor ", "run ", "\n"};
     while (text.size() < 1200000) text += words[random() % std::size(words)];
+    // Words from a vocabulary of thousands: many names below the block, in
+    // substrings of many names, and a string of names long enough for parts.
+    std::vector<T_Bytes> vocabulary;
+    for (std::uint32_t k = 0; k < 3000; ++k) vocabulary.push_back(Random_Block(2 + random() % 9, 26, 100 + k));
+    T_Bytes prose;
+    while (prose.size() < 3500000) {
+        const T_Bytes& word = vocabulary[random() % (random() % 2 ? 50 : vocabulary.size())];
+        prose.insert(prose.end(), word.begin(), word.end());
+        prose.push_back(' ');
+    }
     T_Bytes near_top = Random_Block(700000, 3, 8);
     for (std::uint8_t& b : near_top) b = std::uint8_t(0xFF - b);
     T_Bytes runs;
     while (runs.size() < 600000) runs.insert(runs.end(), 1 + random() % 3000, std::uint8_t(random() % 2 ? 0xFF : 'x'));
     const std::vector<T_Bytes> blocks = {Bytes_Of(text),
+                                         prose,
                                          Random_Block(1000000, 4, 9),
                                          Repeated_Block(Bytes_Of("abcab"), 700000),
                                          Repeated_Block(Random_Block(20000, 256, 10), 900000),
