@@ -148,14 +148,15 @@ T_KYL_MCP& T_KYL_Pipeline::Add_Controller() {
 
 // ------------------------------------------------------------------ workers
 
-// Parts of a block in work come before new jobs: the block they belong to is
-// older than any job waiting.
+// A worker takes parts of another worker's block only when no job waits:
+// a block of its own is a whole share of the work, parts of another's speed
+// that one block up at the price of joining it.
 void T_KYL_Pipeline::Work(T_KYL_MCP& controller) {
     std::unique_lock lock(Mutex);
     for (;;) {
         Work_Ready.wait(lock, [this] { return Stopping || !Shared.empty() || Next_To_Start < Tail; });
         if (Stopping) return;
-        if (!Shared.empty()) {
+        if (!Shared.empty() && Next_To_Start == Tail) {
             ++Busy;
             Run_Next_Part(lock, *Shared.front());
             --Busy;
