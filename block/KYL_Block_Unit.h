@@ -157,6 +157,10 @@ public:
     // on any lent thread that joins in, and returns once all calls have
     // returned; rethrows the first exception a call threw.
     virtual void Run_Parts(int count, const std::function<void(int)>& part) = 0;
+    // True while a lent thread waits for work, so that parts handed out now
+    // would run beside the caller.  A stage whose way in parts costs more on
+    // one thread than its own way asks first.
+    virtual bool Thread_Waiting() const { return true; }
 
 protected:
     ~T_KYL_Helpers() = default;

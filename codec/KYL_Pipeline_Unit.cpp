@@ -193,6 +193,11 @@ void T_KYL_Pipeline::Run_Parts(int count, const std::function<void(int)>& part) 
     if (shared.Failure) std::rethrow_exception(shared.Failure);
 }
 
+bool T_KYL_Pipeline::Thread_Waiting() const {
+    const std::lock_guard lock(Mutex);
+    return Workers.size() > Busy && Next_To_Start == Tail && !Stopping;
+}
+
 void T_KYL_Pipeline::Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared) {
     const int k = shared.Next++;
     // The last part taken: no thread is to look for parts here any more.

@@ -122,6 +122,8 @@ private:
     T_KYL_MCP& Add_Controller();
 
     void Run_Parts(int count, const std::function<void(int)>& part) override;
+    // A worker is idle and no job waits for it.
+    bool Thread_Waiting() const override;
     // Takes the next part of `shared` and runs it; `lock` holds Mutex on
     // entry and on return.
     void Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared);

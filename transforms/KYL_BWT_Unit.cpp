@@ -187,12 +187,13 @@ void T_KYL_BWT::Sort_Suffixes() {
 
 // Counts the two-byte prefixes of suffixes 0..N (suffix N reads (0, 0)) and
 // turns the counts into bucket starts.
-// With threads lent, parts count pieces of the block into tables of their
-// own in Work_Area, which are summed.
+// While a lent thread waits, parts count pieces of the block into tables of
+// their own in Work_Area, which are summed.
 void T_KYL_BWT::Count_Pairs() {
     T_Sort_Tables& t = *Sort_Tables;
     T_KYL_Helpers* const helpers = Helpers;
-    const int parts = Pair_Parts_Fit && helpers && Length >= Pair_Parts_From ? Pair_Parts : 1;
+    const int parts =
+        Pair_Parts_Fit && helpers && Length >= Pair_Parts_From && helpers->Thread_Waiting() ? Pair_Parts : 1;
     auto count_part = [this, parts, &t](int part) {
         std::int32_t* const counts =
             parts == 1 ? t.Pair_Start : reinterpret_cast<std::int32_t*>(Work_Area) + std::size_t(part) * Pair_Count;

@@ -96,6 +96,16 @@ int Parts_Of(const T_Work& work, std::int32_t n) {
     return work.Helpers && n >= Parts_From<T_Symbol> ? Pass_Parts : 1;
 }
 
+// `work` for a level of n symbols, with its threads only while one of them
+// waits for work: on one thread a pass in parts costs a little more than the
+// pass whole.  Taken once for a pass, or for a level whose steps must agree
+// on their parts.
+template <class T_Symbol>
+T_Work Lent_Now(const T_Work& work, std::int32_t n) {
+    const bool lent = Parts_Of<T_Symbol>(work, n) > 1 && work.Helpers->Thread_Waiting();
+    return {work.Begin, work.End, lent ? work.Helpers : nullptr};
+}
+
 // Runs part(0..count-1) through the lent threads, or all here.
 void Run_In_Parts(T_KYL_Helpers* helpers, int count, const std::function<void(int)>& part) {
     if (helpers && count > 1) {
@@ -162,9 +172,10 @@ void Classify_Words(const T_Level<T_Symbol>& level, std::int32_t first_word, std
 // sentinel (name 0) into row 0; the block's sentinel has no byte, so the
 // bytes start at row 1.  Bytes are counted and typed in parts.
 template <class T_Symbol>
-void Prepare_Level(const T_Level<T_Symbol>& level, const T_Work& work) {
+void Prepare_Level(const T_Level<T_Symbol>& level, const T_Work& all_work) {
     constexpr bool Bytes = sizeof(T_Symbol) == 1;
     const std::int32_t last = level.Last, n = last + 1;
+    const T_Work work = Lent_Now<T_Symbol>(all_work, n);
     const std::int32_t symbols = Bytes ? last : n;
     std::uint32_t* const words = level.Type_Words;
     const std::int32_t word_count = std::int32_t(Induced_Sort_Type_Words(n));
@@ -837,13 +848,15 @@ void Place_Sorted_LMS(const T_Level<T_Symbol>& level, std::int32_t* sa, std::int
 }
 
 // Sorts the level's suffixes into sa[0..last]; returns the row of suffix 0
-// and, with an output, writes the transform.  `work` serves the levels below,
+// and, with an output, writes the transform.  `all_work` serves the levels below,
 // which may overwrite everything the level keeps there: `refresh` rebuilds it
 // after them.
 template <class T_Symbol, class T_Refresh>
-std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const T_Work& work, T_Symbol* output,
+std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const T_Work& all_work, T_Symbol* output,
                         T_Refresh refresh) {
     const std::int32_t last = level.Last, n = last + 1;
+    // The level's steps agree on their parts; the levels below choose anew.
+    const T_Work work = Lent_Now<T_Symbol>(all_work, n);
     const T_Type_Bits types(level.Type_Words);
 
     std::int32_t n1 = 1, names = 0;
@@ -874,7 +887,7 @@ std::int32_t Sort_Level(const T_Level<T_Symbol>& level, std::int32_t* sa, const 
     // Stage 2: sort the reduced string; unique names already are its order.
     std::int32_t* const reduced = sa + n - n1;
     if (names < n1) {
-        Sort_Names(reduced, n1, names, sa, work);
+        Sort_Names(reduced, n1, names, sa, all_work);
         refresh();
     } else {
         for (std::int32_t i = 0; i < n1; ++i) sa[reduced[i]] = i;

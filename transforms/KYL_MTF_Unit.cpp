@@ -98,7 +98,7 @@ void T_KYL_MTF::Encode(T_Block_Data& data) {
     const std::uint8_t* const source = data.Source->Data;
     std::uint8_t* const target = data.Target->Data;
     T_KYL_Helpers* const helpers = Helpers;
-    if (!helpers || length < Encode_Parts_From) {
+    if (!helpers || length < Encode_Parts_From || !helpers->Thread_Waiting()) {
         std::uint8_t list[256];
         std::iota(list, list + 256, 0);
         Encode_Range(source, 0, length, target, list);

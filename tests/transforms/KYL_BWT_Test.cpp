@@ -429,7 +429,9 @@ TEST_F(T_BWT_Test, Interleaved_Walk_Matches_The_Single_Walk) {
 }
 
 // Long blocks sorted whole, by the induced sort in parts, with no thread,
-// one and three threads lent: the same transform, and a suffix order; and
+// one and three threads lent, and one lent thread that is free only now and
+// then (levels and passes with parts and without mixed): the same transform,
+// and a suffix order; and
 // by the route the pair counts (counted in parts) choose.  The blocks give
 // the levels below the first long strings of names too (text, four symbols;
 // prose of many words, whose names take parts too), few names (periodic,
@@ -461,14 +463,15 @@ TEST_F(T_BWT_Test, Sort_In_Parts_Gives_The_Same_Transform_On_Threads) {
                                          Repeated_Block(Random_Block(20000, 256, 10), 900000),
                                          near_top,
                                          runs};
-    T_Lent_Threads one(1), three(3);
+    T_Lent_Threads one(1), three(3), now_and_then(1, true);
     for (std::size_t k = 0; k < blocks.size(); ++k) {
         SCOPED_TRACE("block " + std::to_string(k));
         const T_Transformed alone = Encode(blocks[k], T_Mode::Automatic, true);
         ASSERT_TRUE(Is_Suffix_Order(blocks[k], Data.Index_Array + 1));
         Encode(blocks[k]);
         const bool routed_to_bucket_sort = !T_KYL_Test_Seam::Used_Whole_Block_Sort(BWT);
-        for (T_KYL_Helpers* helpers : {static_cast<T_KYL_Helpers*>(&one), static_cast<T_KYL_Helpers*>(&three)}) {
+        for (T_KYL_Helpers* helpers : {static_cast<T_KYL_Helpers*>(&one), static_cast<T_KYL_Helpers*>(&three),
+                                       static_cast<T_KYL_Helpers*>(&now_and_then)}) {
             BWT.Helpers = helpers;
             const T_Transformed in_parts = Encode(blocks[k], T_Mode::Automatic, true);
             const T_Transformed routed = Encode(blocks[k]);

@@ -53,10 +53,14 @@ protected:
 };
 
 // Lends `threads` more threads: each, and the calling one, takes the next
-// part that none has begun, as the pipeline's idle workers do.
+// part that none has begun, as the pipeline's idle workers do.  With
+// `coming_and_going`, they wait for work at every other question only, as
+// workers busy with blocks of their own do now and then.
 class T_Lent_Threads final : public T_KYL_Helpers {
 public:
-    explicit T_Lent_Threads(int threads) : Threads(threads) {}
+    explicit T_Lent_Threads(int threads, bool coming_and_going = false)
+        : Threads(threads), Coming_And_Going(coming_and_going) {}
+    bool Thread_Waiting() const override { return !Coming_And_Going || ++Questions % 2 == 0; }
     void Run_Parts(int count, const std::function<void(int)>& part) override {
         std::atomic<int> next = 0;
         auto take_parts = [&] {
@@ -70,6 +74,8 @@ public:
 
 private:
     int Threads;
+    bool Coming_And_Going;
+    mutable int Questions = 0;
 };
 
 // ---------------------------------------------------------------- blocks
