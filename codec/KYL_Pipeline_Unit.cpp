@@ -127,6 +127,8 @@ void T_KYL_Pipeline::Add_Worker_If_Needed() {
     if (Controllers.size() == Workers.size()) Add_Controller();
     T_KYL_MCP& controller = *Controllers[Workers.size()];
     Workers.push_back(KYL_Start_Thread([this, &controller] { Work(controller); }));
+    const std::lock_guard lock(Mutex);
+    Worker_Count = unsigned(Workers.size());
 }
 
 // Before the first worker of a run, the job being submitted is the run's
@@ -195,7 +197,7 @@ void T_KYL_Pipeline::Run_Parts(int count, const std::function<void(int)>& part) 
 
 bool T_KYL_Pipeline::Thread_Waiting() const {
     const std::lock_guard lock(Mutex);
-    return Workers.size() > Busy && Next_To_Start == Tail && !Stopping;
+    return Worker_Count > Busy && Next_To_Start == Tail && !Stopping;
 }
 
 void T_KYL_Pipeline::Run_Next_Part(std::unique_lock<std::mutex>& lock, T_Shared_Parts& shared) {
@@ -291,6 +293,7 @@ void T_KYL_Pipeline::Stop() noexcept {
     for (std::thread& worker : Workers) worker.join();
     Workers.clear();
     const std::lock_guard lock(Mutex);
+    Worker_Count = 0;
     for (std::uint64_t sequence = Head; sequence < Tail; ++sequence) {
         T_Job& job = Job_At(sequence);
         job.Done = false;

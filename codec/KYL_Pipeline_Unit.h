@@ -150,6 +150,9 @@ private:
     std::uint64_t Next_To_Start = 0;
     std::uint64_t First_Failure = UINT64_MAX;
     unsigned Busy = 0;  // workers with a job or a part in hand
+    // Workers.size() for the workers' own questions: only the calling thread
+    // changes Workers.
+    unsigned Worker_Count = 0;
     // Blocks whose parts wait for a thread, oldest first.  Guarded by Mutex.
     std::vector<T_Shared_Parts*> Shared;
     std::condition_variable Part_Done;
