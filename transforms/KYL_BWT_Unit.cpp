@@ -11,6 +11,7 @@
 
 #include "block/KYL_Block_Unit.h"
 #include "block/KYL_Word_Unit.h"
+#include "transforms/KYL_Byte_Counts.h"
 #include "transforms/KYL_Induced_Sort.h"
 
 // The suffix order.  Suffix i is S[i..N-1] followed by an end mark below
@@ -678,22 +679,11 @@ namespace {
 constexpr int Entry_Parts = 8;
 
 // Counts the bytes source[from..to-1] into counts[256], but for the one at
-// the primary row, which stands for the end-of-block mark.  Four tables take
-// the counts in turn, so that a run of one byte does not wait on its own
-// increments.
+// the primary row, which stands for the end-of-block mark.
 void Count_Bytes(const std::uint8_t* source, std::int32_t from, std::int32_t to, std::int32_t primary,
                  std::int32_t* counts) {
-    std::int32_t quarter[4][256] = {};
-    std::int32_t k = from;
-    for (; k + 4 <= to; k += 4) {
-        ++quarter[0][source[k]];
-        ++quarter[1][source[k + 1]];
-        ++quarter[2][source[k + 2]];
-        ++quarter[3][source[k + 3]];
-    }
-    for (; k < to; ++k) ++quarter[0][source[k]];
-    if (primary >= from && primary < to) --quarter[0][source[primary]];
-    for (int c = 0; c < 256; ++c) counts[c] = quarter[0][c] + quarter[1][c] + quarter[2][c] + quarter[3][c];
+    Count_Byte_Values(source, from, to, counts);
+    if (primary >= from && primary < to) --counts[source[primary]];
 }
 
 // Entry k: the row of the suffix one byte earlier (the rows above k with the

@@ -12,6 +12,7 @@
 
 #include "block/KYL_Block_Unit.h"
 #include "block/KYL_Word_Unit.h"
+#include "transforms/KYL_Byte_Counts.h"
 
 // Induced sorting over a string of n positions whose last one, n - 1, is a
 // sentinel below every symbol.  A suffix is S-type when it is smaller than
@@ -154,17 +155,7 @@ void Classify_Words(const T_Level<T_Symbol>& level, std::int32_t first_word, std
         }
     }
     if constexpr (sizeof(T_Symbol) == 1) {
-        const std::int32_t end = std::min(end_word * 32, last);
-        std::int32_t quarter[4][256] = {};
-        std::int32_t i = first;
-        for (; i + 4 <= end; i += 4) {
-            ++quarter[0][s[i]];
-            ++quarter[1][s[i + 1]];
-            ++quarter[2][s[i + 2]];
-            ++quarter[3][s[i + 3]];
-        }
-        for (; i < end; ++i) ++quarter[0][s[i]];
-        for (int c = 0; c < 256; ++c) counts[c] = quarter[0][c] + quarter[1][c] + quarter[2][c] + quarter[3][c];
+        Count_Byte_Values(s, first, std::min(end_word * 32, last), counts);
     }
 }
 
