@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
     const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
     T_Timed_Parts timed_parts;
     T_Second_Thread second_thread;
-    if (argc > 5 && std::string(argv[5]) == "parts") controller.Lend_Helpers(&timed_parts);
-    if (argc > 5 && std::string(argv[5]) == "thread") controller.Lend_Helpers(&second_thread);
+    if (argc > 5 && std::string(argv[5]) == "parts") bwt.Helpers = &timed_parts;
+    if (argc > 5 && std::string(argv[5]) == "thread") bwt.Helpers = &second_thread;
     double fastest = 0, fastest_on_two = 0, fastest_wall = 0;
     for (int run = 0; run < runs; ++run) {
         // Encode changes only the guard byte and the zeros around the block.
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
                 T_KYL_Test_Seam::Used_Mode(bwt) == T_KYL_BWT::T_Sort_Mode::Ascending ? "ascending" : "descending",
                 int(T_KYL_Test_Seam::Used_Whole_Block_Sort(bwt)), bwt.Primary_Index, static_cast<unsigned long long>(digest));
     std::fprintf(stderr, "%.1f ms\n", fastest);
-    if (controller.Helpers() == &timed_parts) std::fprintf(stderr, "%.1f ms on two threads\n", fastest_on_two);
-    if (controller.Helpers() == &second_thread) std::fprintf(stderr, "%.1f ms wall time\n", fastest_wall);
+    if (bwt.Helpers == &timed_parts) std::fprintf(stderr, "%.1f ms on two threads\n", fastest_on_two);
+    if (bwt.Helpers == &second_thread) std::fprintf(stderr, "%.1f ms wall time\n", fastest_wall);
     return 0;
 }
