@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Checks the formatting of the lines changed since .clang-format last changed,
 # builds kyl with warnings as errors and runs every test: the unit and command-line tests in a release
-# build and an installation of it with the example built against it, the
+# build (which also builds the benchmark programs, so that they keep up with
+# the code they drive) and an installation of it with the example built against it, the
 # Debian packages built, checked and run from a scratch root, the same tests
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests that
 # run several threads under ThreadSanitizer, and a short run of each fuzzer.
@@ -10,14 +11,14 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/scripts/setup.sh"
-kyl_require_packages cmake g++ make libgtest-dev pkg-config binutils clang-format
+kyl_require_packages cmake g++ make libgtest-dev libbenchmark-dev pkg-config binutils clang-format
 
 echo "== Formatting"
 "$top/scripts/format_check.sh"
 
 jobs="$(nproc)"
 echo "== Release build and tests"
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DKYL_STRICT=ON >/dev/null
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DKYL_STRICT=ON -DKYL_BENCH=ON >/dev/null
 cmake --build "$top/build" -j"$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
 
